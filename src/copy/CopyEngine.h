@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct tyConfig;
+
+// Filter adaptation, file selection and the copy run, free of widgets: the window hands in
+// the live settings, a log sink and a message pump.
+
+// Widening of a trimmed filter by AdaptatFiltre: 1 "*"+f, 2 f+"*.*", 3 "*"+f+"*.*", any other
+// value f as typed.
+QString AdaptFilter(const QString &trimmedFilter, int mode);
+
+// Copies one file after validating both paths. Raises AppError with the message of the
+// first failed test or of the platform.
+void CopyFileChecked(const QString &source, const QString &target, bool replace);
+
+// Where the run's log lines go, in order (the copy window's list).
+class LogSink
+{
+public:
+    virtual ~LogSink() = default;
+    virtual void append(const QString &line) = 0;
+    virtual qsizetype size() const = 0;
+    virtual QString at(qsizetype index) const = 0;
+};
+
+// A plain in-memory sink, for runs without a window.
+class LogLines : public LogSink
+{
+public:
+    void append(const QString &line) override { lines.append(line); }
+    qsizetype size() const override { return lines.size(); }
+    QString at(qsizetype index) const override { return lines.at(index); }
+
+    QStringList lines;
+};
+
+class CopyRun
+{
+public:
+    using Pump = std::function<void()>;
+    using Clock = std::function<QDateTime()>;
+
+    // config is the live settings record, read each time a value is needed.
+    // repSrc and repDst already end with the path delimiter.
+    CopyRun(const tyConfig &config, QString repSrc, QString repDst, LogSink &log, Pump pump,
+            Clock clock = {});
+
+    // The filter loop: the per-filter step for every line, then the pump after every
+    // non-empty one. Errors other than copy errors leave it.
+    void runFilters(const QStringList &filterLines);
+
+    // One filter line; false when the trimmed line is empty (nothing logged or searched).
+    bool perFilter(const QString &line);
+
+    // One selected file, in the branch DontReplace chooses.
+    void perFile(const QString &name);
+
+    // A log line, with the timestamp prefix when WithTimestamp is set.
+    void addLog(const QString &text);
+
+    // Appends the whole log to LogFile when one is set. Raises InOutError.
+    void appendLogFile();
+
+private:
+    const tyConfig &m_config;
+    QString m_repSrc;
+    QString m_repDst;
+    LogSink &m_log;
+    Pump m_pump;
+    Clock m_clock;
+};
+
+// Appends lines, CR LF after each, in Windows-1252, to the file at path; an 0x1A among its
+// last 128 bytes cuts it there first. Raises InOutError with the texts chosen by meaning.
+void appendLogToFile(const QString &path, const LogSink &log);
+
+// The chosen save name with the extension ".txt" (replacing one after the last '/').
+QString savedLogName(const QString &chosen);
+
+// Creates the file anew with every line and CR LF. Raises AppError
+// "Impossible de créer le fichier \"{path}\". {reason}" or "Erreur d'écriture dans le flux".
+void saveLogToFile(const QString &path, const LogSink &log);

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+// The directory search the copy run selects its files with (FindFirstFileW and friends).
+namespace platform {
+
+enum FileAttribute : std::uint32_t {
+    faReadOnly = 0x01,
+    faHidden = 0x02,  // the name begins with '.'
+    faSysFile = 0x04, // after following links, neither a regular file nor a directory
+    faDirectory = 0x10,
+    faArchive = 0x20,
+    faNormal = 0x80,
+};
+
+struct FindData
+{
+    QString name; // the entry's name, without any folder part
+    std::uint32_t attributes = 0;
+};
+
+// Windows' wildcard rules (without 8.3 short names) for a whole name.
+bool matchesMask(const QString &pattern, const QString &name);
+
+// open / next / close over one folder. Entries come sorted by their upper-cased names in
+// code-unit order.
+class FileSearch
+{
+public:
+    FileSearch() = default;
+    ~FileSearch();
+    FileSearch(const FileSearch &) = delete;
+    FileSearch &operator=(const FileSearch &) = delete;
+
+    // pattern is a folder path followed by a name mask ("/src/*.txt"). False when the
+    // folder cannot be read or no entry matches; then there is nothing to close.
+    bool findFirst(const QString &pattern, FindData &data);
+    // False when there are no more entries.
+    bool findNext(FindData &data);
+    void close();
+
+private:
+    bool fill(FindData &data);
+
+    QByteArray m_folder;
+    QStringList m_names;
+    qsizetype m_next = 0;
+    bool m_open = false;
+};
+
+} // namespace platform

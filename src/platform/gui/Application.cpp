@@ -1,0 +1,58 @@
+#include "platform/gui/Application.h"
+
+#include "platform/Error.h"
+
+#include <QMessageBox>
+
+namespace platform {
+
+namespace {
+
+UncaughtErrorHandler &installedHandler()
+{
+    static UncaughtErrorHandler handler;
+    return handler;
+}
+
+QString messageOf(const std::exception &error)
+{
+    if (const auto *appError = dynamic_cast<const AppError *>(&error))
+        return appError->message();
+    return QString::fromLocal8Bit(error.what());
+}
+
+} // namespace
+
+UncaughtErrorHandler setUncaughtErrorHandler(UncaughtErrorHandler handler)
+{
+    return std::exchange(installedHandler(), std::move(handler));
+}
+
+void reportUncaughtError(const std::exception &error)
+{
+    if (installedHandler()) {
+        installedHandler()(error);
+        return;
+    }
+    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
+                          messageOf(error));
+}
+
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+}
+
+bool Application::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &error) {
+        reportUncaughtError(error);
+    } catch (...) {
+        reportUncaughtError(AppError(QStringLiteral("Unknown error")));
+    }
+    return false;
+}
+
+} // namespace platform

@@ -1,0 +1,32 @@
+#include "platform/gui/Dialogs.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace platform {
+
+bool confirm(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmer"), text, QMessageBox::NoButton,
+                    parent);
+    box.setObjectName(QStringLiteral("dlgConfirm"));
+    QPushButton *yes = box.addButton(QStringLiteral("&Oui"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(QStringLiteral("&Non"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void inform(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Informations"), text,
+                    QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("dlgInformations"));
+    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+}
+
+} // namespace platform
