@@ -1,0 +1,63 @@
+#include "platform/PosixIo.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::posixio {
+
+int writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= size_t(written);
+    }
+    return 0;
+}
+
+int createUniqueFile(int dirFd, QByteArray &name)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::mt19937_64 generator { std::random_device {}() };
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray candidate = QByteArrayLiteral(".qs-");
+        std::uint64_t bits = generator();
+        for (int i = 0; i < 10; ++i, bits /= 62)
+            candidate.append(letters[bits % 62]);
+        const int fd = ::openat(dirFd, candidate.constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) {
+            name = candidate;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int closeChecked(int fd)
+{
+    if (::close(fd) != 0 && errno != EINTR)
+        return errno;
+    return 0;
+}
+
+mode_t currentUmask()
+{
+    // Everything runs on the one user-interface thread, so the short swap is harmless.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+} // namespace platform::posixio

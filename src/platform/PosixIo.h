@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <sys/types.h>
+
+// Small POSIX helpers shared by the atomic save and the file copy (internal to the layer).
+namespace platform::posixio {
+
+// Writes every byte, going on after short writes and interruptions. 0 or errno.
+int writeAll(int fd, const char *data, size_t size);
+
+// Creates a new file of a unique name ".qs-XXXXXX" in the folder dirFd (O_EXCL, mode 0600,
+// close-on-exec, write-only). Returns the descriptor and sets name, or -1 with errno set.
+int createUniqueFile(int dirFd, QByteArray &name);
+
+// close() that reports errno, and never retries (Linux frees the descriptor anyway).
+int closeChecked(int fd);
+
+// The process's umask, read without leaving it changed.
+mode_t currentUmask();
+
+} // namespace platform::posixio
