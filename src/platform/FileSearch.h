@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <cstdint>
 
@@ -9,12 +9,12 @@
 namespace platform {
 
 enum FileAttribute : std::uint32_t {
-    faReadOnly = 0x01,
-    faHidden = 0x02,  // the name begins with '.'
+    faReadOnly = 0x01, // a regular file without any write permission bit
+    faHidden = 0x02, // the name begins with '.'
     faSysFile = 0x04, // after following links, neither a regular file nor a directory
     faDirectory = 0x10,
-    faArchive = 0x20,
-    faNormal = 0x80,
+    faArchive = 0x20, // every other entry: regular files, dangling links
+    faNormal = 0x80, // not given here; kept for callers that test for it
 };
 
 struct FindData
@@ -23,11 +23,15 @@ struct FindData
     std::uint32_t attributes = 0;
 };
 
-// Windows' wildcard rules (without 8.3 short names) for a whole name.
+// Windows' wildcard rules (without 8.3 short names) for a whole name: the pattern's trailing
+// dots and blanks dropped, "*.*" for every name, "?" never past a dot, "*." for the names
+// without a dot, letters compared upper-cased; every other character stands for itself.
 bool matchesMask(const QString &pattern, const QString &name);
 
 // open / next / close over one folder. Entries come sorted by their upper-cased names in
-// code-unit order.
+// code-unit order, "." and ".." included as readdir() reports them. The folder is read once
+// by findFirst; each entry's attributes are looked up (following links) when it is handed
+// out, and never by opening it.
 class FileSearch
 {
 public:
@@ -46,10 +50,9 @@ public:
 private:
     bool fill(FindData &data);
 
-    QByteArray m_folder;
-    QStringList m_names;
+    int m_dirFd = -1; // the folder, open while the search is
+    QList<QString> m_names;
     qsizetype m_next = 0;
-    bool m_open = false;
 };
 
 } // namespace platform
