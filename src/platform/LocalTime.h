@@ -12,4 +12,8 @@ QDateTime localNow();
 // exactly 00:00:00.000 the date alone.
 QString formatTimestamp(const QDateTime &local);
 
+// A QTime format without its time-zone fields ('t' runs outside quotes) and the blank that
+// set them apart.
+QString timeFormatWithoutZone(const QString &format);
+
 } // namespace platform
