@@ -1,1 +1,10 @@
-// Arrives with its unit.
+#include "app/uLibFolders.h"
+
+#include "platform/Paths.h"
+#include "platform/SpecialFolders.h"
+
+QString SpecialFolderPath(int folderId)
+{
+    const QString folder = platform::specialFolder(folderId);
+    return folder.isEmpty() ? QString() : platform::includeTrailingDelimiter(folder);
+}
