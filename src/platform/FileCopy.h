@@ -9,7 +9,17 @@ namespace platform {
 // complete, so a failure never leaves a partial file nor damages the file it was to
 // replace. With failIfExists an existing target (even one appearing meanwhile) is never
 // replaced (EEXIST). A target without write permission is refused (EACCES).
+// The content is moved by the kernel, and the temporary file has no name until it is
+// complete, so that even a crash leaves nothing behind. The source is opened once, without
+// blocking, and only a regular file is read (EACCES for a FIFO, a device ..., EISDIR for a
+// folder). The set-user and set-group bits are not carried over. A link at the target is
+// replaced, not written through. A missing destination folder gives ENOTDIR (the path, not
+// the file, cannot be found).
 // Returns 0 or an errno value.
 int copyFile(const QString &source, const QString &target, bool failIfExists);
+
+// The same copy through a named temporary file (O_EXCL, mode 0600) that is removed on
+// failure: what copyFile does where the file system has no unnamed files.
+int copyFileWithNamedTemporary(const QString &source, const QString &target, bool failIfExists);
 
 } // namespace platform

@@ -23,15 +23,21 @@ int writeAll(int fd, const char *data, size_t size)
     return 0;
 }
 
-int createUniqueFile(int dirFd, QByteArray &name)
+QByteArray uniqueName()
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static std::mt19937_64 generator { std::random_device {}() };
+    QByteArray name = QByteArrayLiteral(".qs-");
+    std::uint64_t bits = generator();
+    for (int i = 0; i < 10; ++i, bits /= 62)
+        name.append(letters[bits % 62]);
+    return name;
+}
+
+int createUniqueFile(int dirFd, QByteArray &name)
+{
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray candidate = QByteArrayLiteral(".qs-");
-        std::uint64_t bits = generator();
-        for (int i = 0; i < 10; ++i, bits /= 62)
-            candidate.append(letters[bits % 62]);
+        const QByteArray candidate = uniqueName();
         const int fd = ::openat(dirFd, candidate.constData(),
             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {

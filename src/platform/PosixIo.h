@@ -10,6 +10,9 @@ namespace platform::posixio {
 // Writes every byte, going on after short writes and interruptions. 0 or errno.
 int writeAll(int fd, const char *data, size_t size);
 
+// A fresh name ".qs-XXXXXX" (ten random letters and digits) for a temporary entry.
+QByteArray uniqueName();
+
 // Creates a new file of a unique name ".qs-XXXXXX" in the folder dirFd (O_EXCL, mode 0600,
 // close-on-exec, write-only). Returns the descriptor and sets name, or -1 with errno set.
 int createUniqueFile(int dirFd, QByteArray &name);
