@@ -1,0 +1,442 @@
+#include "folders/uEditeListeRepertoires.h"
+
+#include "FileDialogDriver.h"
+#include "folders/FolderDialog.h"
+#include "support/Fixtures.h"
+#include "support/Modal.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using folderstest::answerNextFileDialog;
+using testsupport::reportedErrors;
+
+const QString kAlpha = QStringLiteral("/srv/Alpha");
+const QString kBeta = QStringLiteral("/srv/Beta");
+const QString kGamma = QStringLiteral("/srv/Gamma");
+
+FolderList listOf(const QStringList &entries, TextEncoding encoding = TextEncoding::Ansi)
+{
+    FolderList list;
+    list.entries = entries;
+    list.encoding = encoding;
+    return list;
+}
+
+// The five list buttons that are enabled, by objectName.
+QStringList enabledListButtons(const TfrmEditeListeRepertoires &frm)
+{
+    QStringList names;
+    for (const QPushButton *button :
+        { frm.bbtReplace, frm.bbtAdd, frm.bbtDelete, frm.bbtUp, frm.bbtDown }) {
+        if (button->isEnabled())
+            names << button->objectName();
+    }
+    return names;
+}
+
+QStringList entriesOf(const TfrmEditeListeRepertoires &frm)
+{
+    return frm.List().entries;
+}
+
+void clickEntry(TfrmEditeListeRepertoires &frm, int row)
+{
+    QListWidget *list = frm.lbxFolders;
+    QTest::mouseClick(
+        list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+}
+
+// Replaces the edit's text by typing.
+void typeInEdit(TfrmEditeListeRepertoires &frm, const QString &text)
+{
+    frm.edtFolder->setFocus();
+    frm.edtFolder->selectAll();
+    QTest::keyClick(frm.edtFolder, Qt::Key_Backspace);
+    QTest::keyClicks(frm.edtFolder, text);
+}
+
+void click(QPushButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Opens the editor through its entry point and lets drive act on the open window; a window
+// that drive leaves open is cancelled. Returns what EditeListeRepertoires returned.
+bool runEditor(FolderList &list, const QString &title,
+    const std::function<void(TfrmEditeListeRepertoires &)> &drive)
+{
+    bool driven = false;
+    testsupport::onNextModal([&](QWidget *modal) {
+        driven = true;
+        auto *frm = qobject_cast<TfrmEditeListeRepertoires *>(modal);
+        if (!frm) {
+            ADD_FAILURE() << "expected the editor, got " << modal->metaObject()->className();
+            modal->close();
+            return;
+        }
+        drive(*frm);
+        if (frm->isVisible())
+            frm->reject();
+    });
+    const bool confirmed = EditeListeRepertoires(list, title, nullptr);
+    EXPECT_TRUE(driven);
+    return confirmed;
+}
+
+class EditeListeRepertoiresTest : public testsupport::TempDirTest
+{
+};
+
+TEST_F(EditeListeRepertoiresTest, emptyList_showsTitleAndOnlyNonBlankTextEnablesAdd)
+{
+    FolderList list;
+    runEditor(list, QStringLiteral("Liste ordonnée des chemins source"),
+        [](TfrmEditeListeRepertoires &frm) {
+            EXPECT_EQ(frm.objectName(), QStringLiteral("frmEditeListeRepertoires"));
+            EXPECT_EQ(frm.windowTitle(), QStringLiteral("Répertoires"));
+            EXPECT_TRUE(frm.pnlTitre->isVisible());
+            EXPECT_EQ(frm.pnlTitre->text(), QStringLiteral("Liste ordonnée des chemins source"));
+            EXPECT_TRUE(frm.edtFolder->text().isEmpty());
+            EXPECT_EQ(enabledListButtons(frm), QStringList());
+            typeInEdit(frm, QStringLiteral("  \t "));
+            EXPECT_EQ(enabledListButtons(frm), QStringList());
+            typeInEdit(frm, QStringLiteral("/srv"));
+            EXPECT_EQ(enabledListButtons(frm), QStringList { QStringLiteral("bbtAdd") });
+        });
+}
+
+TEST_F(EditeListeRepertoiresTest, threeEntries_selectsFirstAndEnablesDeleteAndDown)
+{
+    FolderList list = listOf({ kAlpha, kBeta, kGamma });
+    runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
+        EXPECT_FALSE(frm.pnlTitre->isVisible());
+        EXPECT_EQ(entriesOf(frm), QStringList({ kAlpha, kBeta, kGamma }));
+        EXPECT_EQ(frm.SelectedIndex(), 0);
+        EXPECT_EQ(frm.edtFolder->text(), kAlpha);
+        EXPECT_EQ(enabledListButtons(frm),
+            QStringList({ QStringLiteral("bbtDelete"), QStringLiteral("bbtDown") }));
+        for (QPushButton *always :
+            { frm.bbtFolder, frm.bbtOpen, frm.bbtSave, frm.bbtOk, frm.bbtCancel })
+            EXPECT_TRUE(always->isEnabled()) << always->objectName().toStdString();
+        EXPECT_EQ(frm.lbxFolders->font().family(), QStringLiteral("Courier New"));
+        EXPECT_EQ(frm.edtFolder->font().family(), QStringLiteral("Courier New"));
+        EXPECT_TRUE(frm.bbtOk->isDefault());
+        for (QPushButton *imageOnly :
+            { frm.bbtUp, frm.bbtDown, frm.bbtFolder, frm.bbtOpen, frm.bbtSave }) {
+            EXPECT_TRUE(imageOnly->text().isEmpty());
+            EXPECT_FALSE(imageOnly->toolTip().isEmpty()) << imageOnly->objectName().toStdString();
+            EXPECT_EQ(imageOnly->accessibleName(), imageOnly->toolTip());
+        }
+    });
+}
+
+TEST_F(EditeListeRepertoiresTest, tabOrder_followsTheControlsFromListToCancel)
+{
+    FolderList list = listOf({ kAlpha, kBeta, kGamma });
+    runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
+        QStringList order;
+        QWidget *widget = frm.lbxFolders;
+        for (int i = 0; i < 12; ++i) {
+            order << widget->objectName();
+            widget = widget->nextInFocusChain();
+            while (widget->focusPolicy() == Qt::NoFocus || !widget->isVisible())
+                widget = widget->nextInFocusChain();
+        }
+        EXPECT_EQ(order,
+            QStringList({ QStringLiteral("lbxFolders"), QStringLiteral("edtFolder"),
+                QStringLiteral("bbtReplace"), QStringLiteral("bbtAdd"), QStringLiteral("bbtDelete"),
+                QStringLiteral("bbtUp"), QStringLiteral("bbtDown"), QStringLiteral("bbtFolder"),
+                QStringLiteral("bbtOpen"), QStringLiteral("bbtSave"), QStringLiteral("bbtOk"),
+                QStringLiteral("bbtCancel") }));
+    });
+}
+
+TEST_F(EditeListeRepertoiresTest, typedText_enablesReplaceAndAddByTheEditRule)
+{
+    struct Case
+    {
+        const char *name;
+        QString typed;
+        QStringList enabled;
+    };
+    const QString replace = QStringLiteral("bbtReplace");
+    const QString add = QStringLiteral("bbtAdd");
+    const QStringList moves { QStringLiteral("bbtDelete"), QStringLiteral("bbtUp"),
+        QStringLiteral("bbtDown") };
+    const Case cases[] = {
+        { "another entry in other letter case", QStringLiteral("/SRV/alpha"),
+            QStringList { replace } + moves },
+        { "the selected entry's own text", kBeta, moves },
+        { "the own text with blanks around", QStringLiteral("  ") + kBeta + QStringLiteral(" "),
+            moves },
+        { "the own text in other letter case", QStringLiteral("/srv/beta"),
+            QStringList { replace } + moves },
+        { "a new folder", QStringLiteral("/srv/Delta"), QStringList { replace, add } + moves },
+        { "nothing, with no empty entry", QString(), QStringList { replace, add } + moves },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderList list = listOf({ kAlpha, kBeta, kGamma });
+        runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            clickEntry(frm, 1);
+            EXPECT_EQ(frm.edtFolder->text(), kBeta);
+            typeInEdit(frm, c.typed);
+            EXPECT_EQ(frm.edtFolder->text(), c.typed);
+            EXPECT_EQ(frm.SelectedIndex(), 1);
+            EXPECT_EQ(enabledListButtons(frm), c.enabled);
+        });
+    }
+}
+
+TEST_F(EditeListeRepertoiresTest, upOnSecondEntry_swapsAndKeepsTheMovedEntrySelected)
+{
+    FolderList list = listOf({ kAlpha, kBeta, kGamma });
+    const bool confirmed = runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
+        clickEntry(frm, 1);
+        click(frm.bbtUp);
+        EXPECT_EQ(entriesOf(frm), QStringList({ kBeta, kAlpha, kGamma }));
+        EXPECT_EQ(frm.SelectedIndex(), 0);
+        EXPECT_EQ(frm.edtFolder->text(), kBeta);
+        EXPECT_EQ(enabledListButtons(frm),
+            QStringList({ QStringLiteral("bbtDelete"), QStringLiteral("bbtDown") }));
+        click(frm.bbtDown);
+        click(frm.bbtDown);
+        EXPECT_EQ(entriesOf(frm), QStringList({ kAlpha, kGamma, kBeta }));
+        EXPECT_EQ(frm.SelectedIndex(), 2);
+        EXPECT_EQ(enabledListButtons(frm),
+            QStringList({ QStringLiteral("bbtDelete"), QStringLiteral("bbtUp") }));
+        click(frm.bbtOk);
+    });
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(list.entries, QStringList({ kAlpha, kGamma, kBeta }));
+}
+
+TEST_F(EditeListeRepertoiresTest, deleteFirstEntry_selectsByWhatTheEditShows)
+{
+    struct Case
+    {
+        const char *name;
+        bool clearEditFirst;
+        int selectedAfter;
+        QStringList enabledAfter;
+    };
+    const Case cases[] = {
+        // The emptied edit runs the edit rule, which selects the new first entry.
+        { "edit shows the entry", false, 0,
+            { QStringLiteral("bbtDelete"), QStringLiteral("bbtDown") } },
+        // Emptying an empty edit is no change: nothing gets selected.
+        { "edit cleared by hand", true, -1, {} },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderList list = listOf({ kAlpha, kBeta, kGamma });
+        runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            if (c.clearEditFirst)
+                typeInEdit(frm, QString());
+            click(frm.bbtDelete);
+            EXPECT_EQ(entriesOf(frm), QStringList({ kBeta, kGamma }));
+            EXPECT_TRUE(frm.edtFolder->text().isEmpty());
+            EXPECT_EQ(frm.SelectedIndex(), c.selectedAfter);
+            EXPECT_EQ(enabledListButtons(frm), c.enabledAfter);
+        });
+    }
+}
+
+TEST_F(EditeListeRepertoiresTest, addAndReplace_storeTheTextWithItsSpaces)
+{
+    const QString spaced = QStringLiteral("  /srv/Delta  ");
+    FolderList list = listOf({ kAlpha, kBeta });
+    const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+        typeInEdit(frm, spaced);
+        click(frm.bbtAdd);
+        EXPECT_EQ(entriesOf(frm), QStringList({ kAlpha, kBeta, spaced }));
+        EXPECT_EQ(frm.SelectedIndex(), 2);
+        EXPECT_EQ(frm.edtFolder->text(), spaced);
+        clickEntry(frm, 0);
+        typeInEdit(frm, QStringLiteral(" /srv/Beta"));
+        click(frm.bbtReplace);
+        EXPECT_EQ(frm.SelectedIndex(), 0);
+        click(frm.bbtOk);
+    });
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(list.entries, QStringList({ QStringLiteral(" /srv/Beta"), kBeta, spaced }));
+}
+
+TEST_F(EditeListeRepertoiresTest, enterInEdit_closesWithOkWithoutAdding)
+{
+    FolderList list = listOf({ kAlpha });
+    const bool confirmed = runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
+        typeInEdit(frm, QStringLiteral("/srv/Nouveau"));
+        ASSERT_TRUE(frm.bbtAdd->isEnabled());
+        QTest::keyClick(frm.edtFolder, Qt::Key_Return);
+        EXPECT_FALSE(frm.isVisible());
+    });
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(list.entries, QStringList({ kAlpha }));
+}
+
+TEST_F(EditeListeRepertoiresTest, cancelAfterChanges_leavesTheCallersListUnchanged)
+{
+    const QString utf8File = writeFile(QStringLiteral("liste.txt"), "\xEF\xBB\xBF/srv/Autre\r\n");
+    const QString saved = file(QStringLiteral("copie.txt"));
+    struct Case
+    {
+        const char *name;
+        std::function<void(TfrmEditeListeRepertoires &)> close;
+    };
+    const Case cases[] = {
+        { "Annuler", [](TfrmEditeListeRepertoires &frm) { click(frm.bbtCancel); } },
+        { "Escape",
+            [](TfrmEditeListeRepertoires &frm) {
+                QTest::keyClick(frm.lbxFolders, Qt::Key_Escape);
+            } },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(saved);
+        FolderList list = listOf({ kAlpha, kBeta }, TextEncoding::Utf16LE);
+        const FolderList before = list;
+        const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            typeInEdit(frm, QStringLiteral("/srv/Delta"));
+            click(frm.bbtAdd);
+            click(frm.bbtDelete);
+            answerNextFileDialog(utf8File);
+            click(frm.bbtOpen);
+            EXPECT_EQ(entriesOf(frm), QStringList { QStringLiteral("/srv/Autre") });
+            answerNextFileDialog(saved);
+            click(frm.bbtSave);
+            c.close(frm);
+            EXPECT_FALSE(frm.isVisible());
+        });
+        EXPECT_FALSE(confirmed);
+        EXPECT_EQ(list, before);
+        // What was saved meanwhile stays written.
+        EXPECT_EQ(testsupport::readBytes(saved), QByteArray("\xEF\xBB\xBF/srv/Autre\r\n"));
+    }
+}
+
+TEST_F(EditeListeRepertoiresTest, openedUtf8FileThenOk_carriesUtf8ToTheCaller)
+{
+    const QByteArray bytes("\xEF\xBB\xBF/home/zoé/Été\r\n/srv/Ωmega\r\n");
+    const QString source = writeFile(QStringLiteral("listes/utf8.txt"), bytes);
+    const QString copy = file(QStringLiteral("listes/copie.txt"));
+    FolderList list = listOf({ kAlpha });
+    const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+        answerNextFileDialog(source, [](QFileDialog *dialog) {
+            EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
+            EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+        });
+        click(frm.bbtOpen);
+        const QStringList loaded { QStringLiteral("/home/zoé/Été"), QStringLiteral("/srv/Ωmega") };
+        EXPECT_EQ(entriesOf(frm), loaded);
+        EXPECT_EQ(frm.List().encoding, TextEncoding::Utf8);
+        answerNextFileDialog(copy, [](QFileDialog *dialog) {
+            EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+            EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        });
+        click(frm.bbtSave);
+        click(frm.bbtOk);
+    });
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(list.entries,
+        QStringList({ QStringLiteral("/home/zoé/Été"), QStringLiteral("/srv/Ωmega") }));
+    EXPECT_EQ(list.encoding, TextEncoding::Utf8);
+    EXPECT_EQ(testsupport::readBytes(copy), bytes);
+}
+
+TEST_F(EditeListeRepertoiresTest, fileThatCannotBeReadOrWritten_isReportedAndChangesNothing)
+{
+    const QString regular = writeFile(QStringLiteral("fichier.txt"), "/srv/Ancien\r\n");
+    struct Case
+    {
+        const char *name;
+        bool save;
+        QString path;
+        QString message;
+    };
+    const QString missing = file(QStringLiteral("absent.txt"));
+    const QString underFile = regular + QStringLiteral("/liste.txt");
+    const Case cases[] = {
+        { "open a missing file", false, missing,
+            QStringLiteral("Impossible d'ouvrir le fichier \"%1\". ").arg(missing) },
+        { "open under a regular file", false, underFile,
+            QStringLiteral("Impossible d'ouvrir le fichier \"%1\". ").arg(underFile) },
+        { "save under a regular file", true, underFile,
+            QStringLiteral("Impossible de créer le fichier \"%1\". ").arg(underFile) },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        reportedErrors().clear();
+        FolderList list = listOf({ kAlpha, kBeta });
+        const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            clickEntry(frm, 1);
+            answerNextFileDialog(c.path);
+            click(c.save ? frm.bbtSave : frm.bbtOpen);
+            ASSERT_EQ(reportedErrors().size(), 1);
+            EXPECT_TRUE(reportedErrors().first().startsWith(c.message))
+                << reportedErrors().first().toStdString();
+            EXPECT_TRUE(frm.isVisible());
+            EXPECT_EQ(entriesOf(frm), QStringList({ kAlpha, kBeta }));
+            EXPECT_EQ(frm.SelectedIndex(), 1);
+            click(frm.bbtOk);
+        });
+        EXPECT_TRUE(confirmed);
+        EXPECT_EQ(list, listOf({ kAlpha, kBeta }));
+        EXPECT_EQ(testsupport::readBytes(regular), QByteArray("/srv/Ancien\r\n"));
+    }
+}
+
+TEST_F(EditeListeRepertoiresTest, folderButton_startsOnTrimmedEditAndPutsTheChosenFolderIn)
+{
+    const QString start = makeDir(QStringLiteral("donnees"));
+    const QString sub = makeDir(QStringLiteral("donnees/sous-dossier"));
+    struct Case
+    {
+        const char *name;
+        QString choose;
+        QString editAfter;
+        QStringList enabledAfter;
+    };
+    const QString typed = QStringLiteral("  ") + start + QStringLiteral(" ");
+    const Case cases[] = {
+        { "chosen", sub, sub,
+            { QStringLiteral("bbtReplace"), QStringLiteral("bbtAdd"),
+                QStringLiteral("bbtDelete") } },
+        { "cancelled", QString(), typed,
+            { QStringLiteral("bbtReplace"), QStringLiteral("bbtAdd"),
+                QStringLiteral("bbtDelete") } },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderList list = listOf({ kAlpha });
+        runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            typeInEdit(frm, typed);
+            QString openedOn;
+            bool newFolderShown = true;
+            answerNextFileDialog(c.choose, [&](QFileDialog *dialog) {
+                openedOn = dialog->selectedFiles().value(0);
+                newFolderShown = dialog->findChild<QToolButton *>(QStringLiteral("newFolderButton"))
+                                     ->isVisible();
+            });
+            click(frm.bbtFolder);
+            EXPECT_EQ(openedOn, start);
+            EXPECT_FALSE(newFolderShown);
+            EXPECT_TRUE(frm.FolderDialog->Options() == systemFolderOptions);
+            EXPECT_EQ(frm.edtFolder->text(), c.editAfter);
+            EXPECT_EQ(enabledListButtons(frm), c.enabledAfter);
+        });
+    }
+}
+
+} // namespace
