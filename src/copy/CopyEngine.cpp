@@ -1,1 +1,399 @@
-// Arrives with its unit.
+#include "copy/CopyEngine.h"
+
+#include "app/Settings.h"
+#include "platform/Ansi.h"
+#include "platform/Error.h"
+#include "platform/ErrorText.h"
+#include "platform/FileCopy.h"
+#include "platform/FileSearch.h"
+#include "platform/LocalTime.h"
+#include "platform/Paths.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// Linux limits: a path of PATH_MAX bytes (its terminating zero included) cannot be passed to
+// the kernel, nor a name longer than NAME_MAX bytes.
+constexpr qsizetype kPathMax = 4096;
+constexpr qsizetype kNameMax = 255;
+
+// The log file and the saved log reach the disk in pieces of this size.
+constexpr std::size_t kWriteBuffer = 64 * 1024;
+
+QString tooLongText()
+{
+    return QStringLiteral("Le chemin spécifié est trop long");
+}
+
+QString invalidCharactersText()
+{
+    return QStringLiteral("Caractères non valides dans le chemin");
+}
+
+QString pathNotFoundText()
+{
+    return QStringLiteral("Impossible de trouver le chemin spécifié");
+}
+
+QString fileNotFoundText()
+{
+    return QStringLiteral("Impossible de trouver le fichier spécifié");
+}
+
+// The path's length in UTF-8, the bytes the kernel sees, counted without building them.
+struct Utf8Lengths
+{
+    qsizetype total = 0;
+    qsizetype longestName = 0;
+};
+
+Utf8Lengths utf8Lengths(QStringView path)
+{
+    Utf8Lengths lengths;
+    qsizetype name = 0;
+    const qsizetype size = path.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t unit = path[i].unicode();
+        qsizetype bytes = 3;
+        if (unit < 0x80) {
+            bytes = 1;
+        } else if (unit < 0x800) {
+            bytes = 2;
+        } else if (QChar::isHighSurrogate(unit) && i + 1 < size
+            && QChar::isLowSurrogate(path[i + 1].unicode())) {
+            bytes = 4;
+            ++i;
+        }
+        lengths.total += bytes;
+        if (unit == u'/') {
+            name = 0;
+        } else {
+            name += bytes;
+            lengths.longestName = std::max(lengths.longestName, name);
+        }
+    }
+    return lengths;
+}
+
+bool isBlank(QStringView path)
+{
+    for (const QChar c : path) {
+        if (c.unicode() > 0x20)
+            return false;
+    }
+    return true;
+}
+
+// The tests of one path, in their order; the first that fails raises its message.
+void checkPath(const QString &path, bool isSource)
+{
+    const Utf8Lengths lengths = utf8Lengths(path);
+    if (lengths.total >= kPathMax || lengths.longestName > kNameMax)
+        throw AppError(tooLongText());
+    // A colon is an ordinary character here, so there is no drive or stream test.
+    if (isBlank(path) || path.contains(QChar(0)))
+        throw AppError(invalidCharactersText());
+
+    QString full;
+    const int error = platform::fullPathName(path, full);
+    if (error != 0 && error != ENOENT)
+        throw AppError(platform::sysErrorMessage(error));
+    if (!platform::directoryExists(platform::extractFilePath(full)))
+        throw AppError(pathNotFoundText());
+    if (isSource && !platform::fileExists(path))
+        throw AppError(fileNotFoundText());
+}
+
+// write() of every byte, through short writes and interruptions. 0 or errno.
+int writeAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= std::size_t(written);
+    }
+    return 0;
+}
+
+// Every line of the log, each followed by CR LF, in the code page. 0 or errno.
+int writeLog(int fd, const LogSink &log)
+{
+    std::string buffer;
+    buffer.reserve(kWriteBuffer + 1024);
+    const qsizetype count = log.size();
+    for (qsizetype i = 0; i < count; ++i) {
+        const QByteArray line = platform::toAnsi(log.at(i));
+        buffer.append(line.constData(), std::size_t(line.size()));
+        buffer.append("\r\n", 2);
+        if (buffer.size() >= kWriteBuffer) {
+            if (const int error = writeAll(fd, buffer.data(), buffer.size()))
+                return error;
+            buffer.clear();
+        }
+    }
+    return writeAll(fd, buffer.data(), buffer.size());
+}
+
+// close() that reports errno; Linux frees the descriptor even when interrupted.
+int closeFile(int fd)
+{
+    if (::close(fd) == 0 || errno == EINTR)
+        return 0;
+    return errno;
+}
+
+// The log file's error, its text chosen by what failed rather than by the number.
+InOutError logFileError(int code, bool fileWasThere)
+{
+    QString text;
+    switch (code) {
+    case ENOENT:
+        text = fileWasThere ? fileNotFoundText() : pathNotFoundText();
+        break;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        text = pathNotFoundText();
+        break;
+    case EMFILE:
+    case ENFILE:
+        text = QStringLiteral("Trop de fichiers ouverts");
+        break;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+        text = QStringLiteral("Accès au fichier refusé");
+        break;
+    default:
+        text = QStringLiteral("Erreur E/S %1").arg(code);
+        break;
+    }
+    return InOutError(code, text);
+}
+
+// Cuts the file at the first 0x1A among its last 128 bytes, if there is one. 0 or errno.
+int cutAtEndOfFileMark(int fd)
+{
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode) || st.st_size == 0)
+        return 0;
+    constexpr off_t kTail = 128;
+    const off_t start = st.st_size > kTail ? st.st_size - kTail : 0;
+    char tail[kTail];
+    std::size_t got = 0;
+    const std::size_t wanted = std::size_t(st.st_size - start);
+    while (got < wanted) {
+        const ssize_t n = ::pread(fd, tail + got, wanted - got, start + off_t(got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    if (const void *mark = std::memchr(tail, 0x1A, got)) {
+        const off_t at = start + off_t(static_cast<const char *>(mark) - tail);
+        if (::ftruncate(fd, at) != 0)
+            return errno;
+    }
+    return 0;
+}
+
+} // namespace
+
+QString AdaptFilter(const QString &trimmedFilter, int mode)
+{
+    switch (mode) {
+    case 1:
+        return u'*' + trimmedFilter;
+    case 2:
+        return trimmedFilter + u"*.*";
+    case 3:
+        return u'*' + trimmedFilter + u"*.*";
+    default:
+        return trimmedFilter;
+    }
+}
+
+void CopyFileChecked(const QString &source, const QString &target, bool replace)
+{
+    checkPath(source, true);
+    checkPath(target, false);
+    if (!replace && platform::fileExists(target))
+        throw AppError(QStringLiteral("Le fichier spécifié existe déjà"));
+    if (const int error = platform::copyFile(source, target, !replace))
+        throw AppError(platform::sysErrorMessage(error));
+}
+
+CopyRun::CopyRun(
+    const tyConfig &config, QString repSrc, QString repDst, LogSink &log, Pump pump, Clock clock)
+    : m_config(config)
+    , m_repSrc(std::move(repSrc))
+    , m_repDst(std::move(repDst))
+    , m_log(log)
+    , m_pump(std::move(pump))
+    , m_clock(std::move(clock))
+{
+}
+
+void CopyRun::runFilters(const QStringList &filterLines)
+{
+    const qsizetype count = filterLines.size();
+    for (qsizetype i = 0; i < count; ++i) {
+        if (perFilter(filterLines.at(i)) && m_pump)
+            m_pump();
+    }
+}
+
+bool CopyRun::perFilter(const QString &line)
+{
+    const QString filter = platform::trimText(line);
+    if (filter.isEmpty())
+        return false;
+    const QString adapted = AdaptFilter(filter, m_config.AdaptatFiltre);
+    addLog(u"Filtre: \"" + adapted + u"\"  (\"" + filter + u"\")");
+
+    // A filter is a name pattern: with a '/' it would search another folder than the one
+    // the names are then copied from, and copy the wrong files.
+    if (adapted.contains(u'/')) {
+        addLog(QStringLiteral("Erreur: Un filtre ne peut pas contenir le caractère \"/\""));
+        return true;
+    }
+
+    platform::FileSearch search;
+    platform::FindData entry;
+    if (!search.findFirst(m_repSrc + adapted, entry))
+        return true;
+    constexpr std::uint32_t kPassedOver
+        = platform::faHidden | platform::faSysFile | platform::faDirectory;
+    do {
+        if ((entry.attributes & kPassedOver) == 0)
+            perFile(entry.name);
+    } while (search.findNext(entry));
+    search.close();
+    return true;
+}
+
+void CopyRun::perFile(const QString &name)
+{
+    const QString source = m_repSrc + name;
+    const QString target = m_repDst + name;
+
+    if (m_config.DontReplace) {
+        if (platform::fileExists(target)) {
+            addLog(u"Le fichier \"" + target + u"\" existe déjà.");
+            return;
+        }
+        addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
+        try {
+            CopyFileChecked(source, target, false);
+        } catch (const AppError &error) {
+            addLog(u"Erreur: " + error.message());
+        }
+        return;
+    }
+
+    if (platform::fileExists(target))
+        addLog(u"Attention: Le fichier \"" + target + u"\" existe déjà, il va être remplacé.");
+    addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
+    try {
+        CopyFileChecked(source, target, true);
+    } catch (const AppError &error) {
+        addLog(u"Erreur: " + error.message());
+    }
+    if (m_pump)
+        m_pump();
+}
+
+void CopyRun::addLog(const QString &text)
+{
+    if (!m_config.WithTimestamp) {
+        m_log.append(text);
+        return;
+    }
+    const QDateTime now = m_clock ? m_clock() : platform::localNow();
+    if (m_stampText.isNull() || now != m_stampTime) {
+        m_stampTime = now;
+        m_stampText = platform::formatTimestamp(now);
+    }
+    m_log.append(m_stampText + u" - " + text);
+}
+
+void CopyRun::appendLogFile()
+{
+    const QString path = m_config.LogFile;
+    if (!path.isEmpty())
+        appendLogToFile(path, m_log);
+}
+
+void appendLogToFile(const QString &path, const LogSink &log)
+{
+    if (utf8Lengths(path).total >= kPathMax)
+        throw InOutError(ENAMETOOLONG, pathNotFoundText());
+    if (path.contains(QChar(0)))
+        throw logFileError(EINVAL, false);
+
+    // O_NONBLOCK: a FIFO named as the log file must not hang the window.
+    const QByteArray name = platform::encodePath(path);
+    const bool existed = platform::fileExists(path);
+    const int fd = existed
+        ? ::open(name.constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NONBLOCK)
+        : ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        throw logFileError(errno, existed);
+
+    int error = existed ? cutAtEndOfFileMark(fd) : 0;
+    if (error == 0)
+        error = writeLog(fd, log);
+    const int closeError = closeFile(fd);
+    if (error == 0)
+        error = closeError;
+    if (error != 0)
+        throw logFileError(error, true);
+}
+
+QString savedLogName(const QString &chosen)
+{
+    // Only '/' ends a folder name here: there is no drive colon to look past.
+    return platform::changeFileExt(chosen, QStringLiteral(".txt"));
+}
+
+void saveLogToFile(const QString &path, const LogSink &log)
+{
+    QString full;
+    if (platform::fullPathName(path, full) != 0)
+        full = path;
+    const auto createFailed = [&full](int code) {
+        return AppError(u"Impossible de créer le fichier \"" + full + u"\". "
+            + platform::sysErrorMessage(code));
+    };
+    if (path.contains(QChar(0)))
+        throw createFailed(EINVAL);
+
+    const int fd = ::open(platform::encodePath(path).constData(),
+        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        throw createFailed(errno);
+    const int error = writeLog(fd, log);
+    const int closeError = closeFile(fd);
+    if (error != 0 || closeError != 0)
+        throw AppError(QStringLiteral("Erreur d'écriture dans le flux"));
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -15,8 +16,8 @@ struct tyConfig;
 // value f as typed.
 QString AdaptFilter(const QString &trimmedFilter, int mode);
 
-// Copies one file after validating both paths. Raises AppError with the message of the
-// first failed test or of the platform.
+// Copies one file after validating the source path, then the target path. Raises AppError
+// with the message of the first failed test or of the platform.
 void CopyFileChecked(const QString &source, const QString &target, bool replace);
 
 // Where the run's log lines go, in order (the copy window's list).
@@ -37,7 +38,7 @@ public:
     qsizetype size() const override { return lines.size(); }
     QString at(qsizetype index) const override { return lines.at(index); }
 
-    QStringList lines;
+    QList<QString> lines;
 };
 
 class CopyRun
@@ -47,18 +48,20 @@ public:
     using Clock = std::function<QDateTime()>;
 
     // config is the live settings record, read each time a value is needed.
-    // repSrc and repDst already end with the path delimiter.
+    // repSrc and repDst already end with the path delimiter. Without a clock the local time
+    // is taken.
     CopyRun(const tyConfig &config, QString repSrc, QString repDst, LogSink &log, Pump pump,
-            Clock clock = {});
+        Clock clock = {});
 
-    // The filter loop: the per-filter step for every line, then the pump after every
-    // non-empty one. Errors other than copy errors leave it.
+    // The filter loop: the per-filter step for every line (their number taken once), then
+    // the pump after every non-empty one. Errors other than copy errors leave it.
     void runFilters(const QStringList &filterLines);
 
     // One filter line; false when the trimmed line is empty (nothing logged or searched).
     bool perFilter(const QString &line);
 
-    // One selected file, in the branch DontReplace chooses.
+    // One selected file, in the branch DontReplace chooses. Copy errors are logged here;
+    // the replace branch runs the pump after the file.
     void perFile(const QString &name);
 
     // A log line, with the timestamp prefix when WithTimestamp is set.
@@ -74,15 +77,20 @@ private:
     LogSink &m_log;
     Pump m_pump;
     Clock m_clock;
+    // Lines logged within the same millisecond share their timestamp text.
+    QDateTime m_stampTime;
+    QString m_stampText;
 };
 
-// Appends lines, CR LF after each, in Windows-1252, to the file at path; an 0x1A among its
-// last 128 bytes cuts it there first. Raises InOutError with the texts chosen by meaning.
+// Appends every line, CR LF after each, in Windows-1252, to the file at path (created when
+// missing); an 0x1A among its last 128 bytes cuts the file there first. Raises InOutError
+// carrying errno, with the text chosen by the failure's meaning.
 void appendLogToFile(const QString &path, const LogSink &log);
 
-// The chosen save name with the extension ".txt" (replacing one after the last '/').
+// The chosen save name with the extension ".txt": the last dot after the last '/' and what
+// follows it are replaced, otherwise ".txt" is appended.
 QString savedLogName(const QString &chosen);
 
-// Creates the file anew with every line and CR LF. Raises AppError
+// Creates the file anew with every line and CR LF, in Windows-1252. Raises AppError
 // "Impossible de créer le fichier \"{path}\". {reason}" or "Erreur d'écriture dans le flux".
 void saveLogToFile(const QString &path, const LogSink &log);

@@ -1,12 +1,63 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <QStringList>
 
-class QWidget;
+class LogModel;
+class QFileDialog;
+class QListView;
+class QPushButton;
+class QTimer;
 struct tyConfig;
 
 // Opens the copy window modally and returns when the user has closed it. Each folder text
 // gets a trailing delimiter; config is the live settings record the run reads.
 void RunCopy(const QString &source, const QString &destination, const QStringList &filterLines,
-             const tyConfig &config, QWidget *parent = nullptr);
+    const tyConfig &config, QWidget *parent = nullptr);
+
+// The copy window: shows the run's log, saves it, and closes only once the run is over.
+class TfrmCopy : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmCopy(const tyConfig &config, QWidget *parent = nullptr);
+    ~TfrmCopy() override;
+
+    QString FRepSrc; // ends with '/'
+    QString FRepDst; // ends with '/'
+    const QStringList *FFilter = nullptr; // the caller's lines, neither copied nor owned
+
+    // The run's log, every line added so far.
+    const LogModel &log() const { return *m_log; }
+
+public slots:
+    // Escape: refused while the run works, as every other way of closing.
+    void reject() override;
+
+protected:
+    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override; // FormShow
+    void closeEvent(QCloseEvent *event) override; // FormCloseQuery
+
+private:
+    void tmrCopyTimer();
+    void bbtSaveClick();
+    void bbtCloseClick();
+    bool FormCloseQuery() const;
+    // Runs a handler as an event, so that what it raises reaches the top-level reporting.
+    void deliver(void (TfrmCopy::*handler)());
+    void pump();
+
+    const tyConfig &m_config;
+    LogModel *m_log;
+    QWidget *Panel1;
+    QPushButton *bbtSave;
+    QPushButton *bbtClose;
+    QWidget *Panel2;
+    QListView *lbxLog;
+    QTimer *tmrCopy;
+    QFileDialog *SaveDialog;
+    bool m_started = false;
+};

@@ -1,0 +1,225 @@
+#include "copy/uProcessCopy.h"
+
+#include "app/Settings.h"
+#include "copy/CopyEngine.h"
+#include "copy/LogModel.h"
+#include "platform/Paths.h"
+#include "platform/gui/Dialogs.h"
+#include "platform/gui/Icons.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QListView>
+#include <QPointer>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+// One of the window's handlers, carried by an event: Qt lets an exception leave an event
+// handler for Application::notify() to report, but not a signal's slot.
+class HandlerEvent : public QEvent
+{
+public:
+    using Handler = void (TfrmCopy::*)();
+
+    explicit HandlerEvent(Handler h)
+        : QEvent(handlerType())
+        , handler(h)
+    {
+    }
+
+    static QEvent::Type handlerType()
+    {
+        static const auto type = QEvent::Type(QEvent::registerEventType());
+        return type;
+    }
+
+    const Handler handler;
+};
+
+QPushButton *makeButton(
+    const QIcon &icon, const QString &text, const QString &name, QWidget *parent)
+{
+    auto *button = new QPushButton(icon, text, parent);
+    button->setObjectName(name);
+    // Neither button answers Enter on its own.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+void RunCopy(const QString &source, const QString &destination, const QStringList &filterLines,
+    const tyConfig &config, QWidget *parent)
+{
+    QPointer<TfrmCopy> form = new TfrmCopy(config, parent);
+    const auto destroy = qScopeGuard([&form] { delete form.data(); });
+    form->FRepSrc = platform::includeTrailingDelimiter(source);
+    form->FRepDst = platform::includeTrailingDelimiter(destination);
+    form->FFilter = &filterLines;
+    form->exec();
+}
+
+TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
+    : QDialog(parent)
+    , m_config(config)
+    , m_log(new LogModel(this))
+{
+    setObjectName(QStringLiteral("frmCopy"));
+    setWindowTitle(QStringLiteral("Copie des fichiers"));
+    setModal(true);
+    setSizeGripEnabled(true);
+    resize(720, 440);
+
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    bbtSave = makeButton(platform::themeIcon("document-save", QStyle::SP_DialogSaveButton),
+        QStringLiteral("Sauver le log"), QStringLiteral("bbtSave"), Panel1);
+    bbtClose = makeButton(platform::themeIcon("window-close", QStyle::SP_DialogCloseButton),
+        QStringLiteral("&Fermer"), QStringLiteral("bbtClose"), Panel1);
+    auto *buttons = new QHBoxLayout(Panel1);
+    buttons->setContentsMargins(4, 4, 4, 4);
+    buttons->addWidget(bbtSave);
+    buttons->addStretch();
+    buttons->addWidget(bbtClose);
+
+    Panel2 = new QWidget(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    lbxLog = new QListView(Panel2);
+    lbxLog->setObjectName(QStringLiteral("lbxLog"));
+    QFont font(QStringLiteral("Courier New"));
+    font.setPixelSize(11);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    lbxLog->setFont(font);
+    lbxLog->setUniformItemSizes(true);
+    lbxLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lbxLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_log->setItemSize(QFontMetrics(font).horizontalAdvance(u'M'), 14);
+    lbxLog->setModel(m_log);
+    auto *list = new QVBoxLayout(Panel2);
+    list->setContentsMargins(4, 4, 4, 4);
+    list->addWidget(lbxLog);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Panel2, 1);
+    layout->addWidget(Panel1);
+    setTabOrder(bbtSave, bbtClose);
+    setTabOrder(bbtClose, lbxLog);
+
+    tmrCopy = new QTimer(this);
+    tmrCopy->setObjectName(QStringLiteral("tmrCopy"));
+    tmrCopy->setInterval(10);
+    tmrCopy->setSingleShot(true);
+
+    SaveDialog = new QFileDialog(this);
+    SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+    SaveDialog->setOption(QFileDialog::DontUseNativeDialog);
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog->setFileMode(QFileDialog::AnyFile);
+    SaveDialog->setNameFilter(QStringLiteral("Fichier texte (*.txt)"));
+
+    connect(tmrCopy, &QTimer::timeout, this, [this] { deliver(&TfrmCopy::tmrCopyTimer); });
+    connect(bbtSave, &QPushButton::clicked, this, [this] { deliver(&TfrmCopy::bbtSaveClick); });
+    connect(bbtClose, &QPushButton::clicked, this, [this] { deliver(&TfrmCopy::bbtCloseClick); });
+}
+
+TfrmCopy::~TfrmCopy() = default;
+
+void TfrmCopy::deliver(void (TfrmCopy::*handler)())
+{
+    HandlerEvent event(handler);
+    QCoreApplication::sendEvent(this, &event);
+}
+
+bool TfrmCopy::event(QEvent *event)
+{
+    if (event->type() == HandlerEvent::handlerType()) {
+        (this->*static_cast<HandlerEvent *>(event)->handler)();
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void TfrmCopy::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // A window runs one copy: showing it again later starts nothing.
+    if (!m_started)
+        tmrCopy->start();
+}
+
+bool TfrmCopy::FormCloseQuery() const
+{
+    return bbtClose->isEnabled();
+}
+
+void TfrmCopy::closeEvent(QCloseEvent *event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TfrmCopy::reject()
+{
+    if (FormCloseQuery())
+        QDialog::reject();
+}
+
+void TfrmCopy::pump()
+{
+    m_log->publishIfDue();
+    QCoreApplication::processEvents();
+}
+
+void TfrmCopy::tmrCopyTimer()
+{
+    tmrCopy->stop();
+    m_started = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bbtClose->setEnabled(false);
+
+    CopyRun run(m_config, FRepSrc, FRepDst, *m_log, [this] { pump(); });
+    {
+        // The closing steps, also when an error leaves the filter loop; that error then goes
+        // on to the top-level reporting and the rest of the run is skipped.
+        const auto closing = qScopeGuard([this] {
+            m_log->publish();
+            bbtClose->setEnabled(true);
+            QApplication::restoreOverrideCursor();
+        });
+        if (FFilter)
+            run.runFilters(*FFilter);
+    }
+    run.appendLogFile();
+    platform::inform(this, QStringLiteral("La copie des fichiers est terminée."));
+    bbtClose->setFocus();
+}
+
+void TfrmCopy::bbtSaveClick()
+{
+    if (SaveDialog->exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = SaveDialog->selectedFiles();
+    if (chosen.isEmpty() || chosen.first().isEmpty())
+        return;
+    saveLogToFile(savedLogName(chosen.first()), *m_log);
+}
+
+void TfrmCopy::bbtCloseClick()
+{
+    close();
+}

@@ -1,0 +1,299 @@
+#include "app/Settings.h"
+#include "copy/LogModel.h"
+#include "copy/uProcessCopy.h"
+#include "support/Fixtures.h"
+#include "support/Modal.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QListView>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using testsupport::readBytes;
+
+namespace {
+
+const QString kEndMessage = QStringLiteral("La copie des fichiers est terminée.");
+
+// Calls step on every pass of the event loop, including the passes the run's pump makes,
+// until it returns true.
+void everyPass(std::function<bool()> step)
+{
+    auto *timer = new QTimer(qApp);
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
+        if (step()) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+// Ends a test that went wrong instead of leaving a modal window open for ever: past the
+// deadline, every modal widget is closed in turn.
+class Watchdog
+{
+public:
+    Watchdog()
+    {
+        m_timer.setInterval(200);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            if (++m_ticks < 75) // 15 s
+                return;
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                ADD_FAILURE() << "closing " << modal->objectName().toStdString();
+                if (auto *dialog = qobject_cast<QDialog *>(modal))
+                    dialog->done(QDialog::Rejected);
+                else
+                    modal->close();
+            }
+        });
+        m_timer.start();
+    }
+
+private:
+    QTimer m_timer;
+    int m_ticks = 0;
+};
+
+QByteArray crLfLines(const TfrmCopy &form)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < form.log().size(); ++i)
+        bytes += form.log().at(i).toLatin1() + "\r\n";
+    return bytes;
+}
+
+class ProcessCopyTest : public testsupport::TempDirTest
+{
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        src = makeDir(QStringLiteral("src"));
+        dst = makeDir(QStringLiteral("dst"));
+        config.DontReplace = false;
+        config.AdaptatFiltre = 0;
+        config.WithTimestamp = false;
+        config.LogFile.clear();
+    }
+
+    // Hands the copy window to action once RunCopy has opened it.
+    static void onCopyWindow(std::function<void(TfrmCopy *)> action)
+    {
+        testsupport::onNextModal([action](QWidget *modal) {
+            auto *form = qobject_cast<TfrmCopy *>(modal);
+            if (!form) {
+                ADD_FAILURE() << "the modal window is not the copy window";
+                return;
+            }
+            action(form);
+        });
+    }
+
+    static QPushButton *button(TfrmCopy *form, const char *name)
+    {
+        return form->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+
+    tyConfig config;
+    QString src;
+    QString dst;
+    Watchdog watchdog;
+};
+
+TEST_F(ProcessCopyTest, runCopy_logsCopiesAnnouncesTheEnd_thenFocusesClose)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("src/b.txt"), "beta");
+    config.LogFile = writeFile(QStringLiteral("journal.log"), "old\r\n");
+    const QStringList filters = { QStringLiteral("*.txt") };
+
+    QString seen;
+    bool focusOnClose = false;
+    QStringList rows;
+    QByteArray expectedLogFile;
+    onCopyWindow([&](TfrmCopy *form) {
+        EXPECT_EQ(form->objectName(), QStringLiteral("frmCopy"));
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Copie des fichiers"));
+        EXPECT_TRUE(form->isModal());
+        EXPECT_NE(form->findChild<QWidget *>(QStringLiteral("Panel1")), nullptr);
+        EXPECT_NE(form->findChild<QWidget *>(QStringLiteral("Panel2")), nullptr);
+        EXPECT_EQ(button(form, "bbtSave")->text(), QStringLiteral("Sauver le log"));
+        EXPECT_EQ(button(form, "bbtClose")->text(), QStringLiteral("&Fermer"));
+        auto *timer = form->findChild<QTimer *>(QStringLiteral("tmrCopy"));
+        ASSERT_NE(timer, nullptr);
+        EXPECT_EQ(timer->interval(), 10);
+        EXPECT_TRUE(timer->isSingleShot());
+        auto *dialog = form->findChild<QFileDialog *>(QStringLiteral("SaveDialog"));
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+        EXPECT_EQ(dialog->nameFilters(), QStringList { QStringLiteral("Fichier texte (*.txt)") });
+
+        testsupport::answerNextModal(QStringLiteral("OK"), &seen);
+        everyPass([&, form] {
+            if (seen.isEmpty() || QApplication::activeModalWidget() != form)
+                return false;
+            focusOnClose = form->focusWidget() == button(form, "bbtClose");
+            auto *list = form->findChild<QListView *>(QStringLiteral("lbxLog"));
+            for (int row = 0; row < list->model()->rowCount(); ++row)
+                rows << list->model()->index(row, 0).data().toString();
+            expectedLogFile = "old\r\n" + crLfLines(*form);
+            QTest::mouseClick(button(form, "bbtClose"), Qt::LeftButton);
+            return true;
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    EXPECT_EQ(seen, kEndMessage);
+    EXPECT_TRUE(focusOnClose);
+    // The folders got their trailing delimiter.
+    EXPECT_EQ(rows,
+        (QStringList { QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+            u"Copie du fichier \"" + src + u"/a.txt\" vers \"" + dst + u"/a.txt\"",
+            u"Copie du fichier \"" + src + u"/b.txt\" vers \"" + dst + u"/b.txt\"" }));
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "alpha");
+    EXPECT_EQ(readFile(QStringLiteral("dst/b.txt")), "beta");
+    EXPECT_EQ(readBytes(config.LogFile), expectedLogFile);
+    EXPECT_TRUE(testsupport::reportedErrors().isEmpty());
+}
+
+TEST_F(ProcessCopyTest, whileRunning_closingIsRefused_andTheLogCanBeSaved)
+{
+    for (int i = 0; i < 40; ++i)
+        writeFile(QStringLiteral("src/f%1.txt").arg(i, 2, 10, QLatin1Char('0')), "x");
+    const QStringList filters = { QStringLiteral("*.txt") };
+    const QString partial = file(QStringLiteral("partiel.log"));
+
+    bool refused = false;
+    bool cursorBusy = false;
+    QString seen;
+    QByteArray finalLog;
+    onCopyWindow([&](TfrmCopy *form) {
+        everyPass([&, form] {
+            QPushButton *close = button(form, "bbtClose");
+            if (close->isEnabled())
+                return false; // not running yet
+            // A pump point inside the run.
+            cursorBusy = QApplication::overrideCursor()
+                && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            const bool closed = form->close();
+            QTest::keyClick(form, Qt::Key_Escape);
+            refused = !closed && form->isVisible() && !close->isEnabled();
+
+            testsupport::onNextModal([&](QWidget *modal) {
+                auto *dialog = qobject_cast<QFileDialog *>(modal);
+                ASSERT_NE(dialog, nullptr);
+                dialog->selectFile(partial);
+                static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own accept()
+            });
+            QTest::mouseClick(button(form, "bbtSave"), Qt::LeftButton);
+
+            testsupport::answerNextModal(QStringLiteral("OK"), &seen);
+            everyPass([&, form] {
+                if (seen.isEmpty() || QApplication::activeModalWidget() != form)
+                    return false;
+                finalLog = crLfLines(*form);
+                EXPECT_TRUE(form->close()); // the title-bar button works again
+                return true;
+            });
+            return true;
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(cursorBusy);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(seen, kEndMessage);
+    // The saved log holds the lines logged up to the pump point, as .txt.
+    const QByteArray saved = readFile(QStringLiteral("partiel.txt"));
+    EXPECT_FALSE(saved.isEmpty());
+    EXPECT_TRUE(finalLog.startsWith(saved));
+    EXPECT_LT(saved.size(), finalLog.size());
+    EXPECT_FALSE(QFile::exists(partial));
+}
+
+TEST_F(ProcessCopyTest, logFileIsAFolder_reportsTheErrorWithoutEndMessage)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    config.LogFile = makeDir(QStringLiteral("journal"));
+    const QStringList filters = { QStringLiteral("*.txt") };
+
+    bool closeEnabled = false;
+    bool noEndMessage = false;
+    bool cursorRestored = false;
+    onCopyWindow([&](TfrmCopy *form) {
+        everyPass([&, form] {
+            if (testsupport::reportedErrors().isEmpty())
+                return false;
+            noEndMessage = QApplication::activeModalWidget() == form;
+            closeEnabled = button(form, "bbtClose")->isEnabled();
+            cursorRestored = QApplication::overrideCursor() == nullptr;
+            QTest::mouseClick(button(form, "bbtClose"), Qt::LeftButton);
+            return true;
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    EXPECT_EQ(
+        testsupport::reportedErrors(), QStringList { QStringLiteral("Accès au fichier refusé") });
+    EXPECT_TRUE(noEndMessage);
+    EXPECT_TRUE(closeEnabled);
+    EXPECT_TRUE(cursorRestored);
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "alpha");
+}
+
+TEST_F(ProcessCopyTest, saveLog_journalLogIsWrittenAsJournalTxtInWindows1252)
+{
+    writeFile(QStringLiteral("src/été.txt"), "x");
+    writeFile(QStringLiteral("src/ő.txt"), "y");
+    const QStringList filters = { QStringLiteral("*.txt") };
+
+    QString seen;
+    onCopyWindow([&](TfrmCopy *form) {
+        testsupport::answerNextModal(QStringLiteral("OK"), &seen);
+        everyPass([&, form] {
+            if (seen.isEmpty() || QApplication::activeModalWidget() != form)
+                return false;
+            testsupport::onNextModal([&](QWidget *modal) {
+                auto *dialog = qobject_cast<QFileDialog *>(modal);
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_EQ(dialog->objectName(), QStringLiteral("SaveDialog"));
+                dialog->selectFile(file(QStringLiteral("journal.log")));
+                static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own accept()
+            });
+            QTest::mouseClick(button(form, "bbtSave"), Qt::LeftButton);
+            QTest::mouseClick(button(form, "bbtClose"), Qt::LeftButton);
+            return true;
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    const QByteArray srcBytes = QFile::encodeName(src);
+    const QByteArray dstBytes = QFile::encodeName(dst);
+    EXPECT_EQ(readFile(QStringLiteral("journal.txt")),
+        "Filtre: \"*.txt\"  (\"*.txt\")\r\n"
+        "Copie du fichier \""
+            + srcBytes + "/\xE9t\xE9.txt\" vers \"" + dstBytes
+            + "/\xE9t\xE9.txt\"\r\n"
+              "Copie du fichier \""
+            + srcBytes + "/?.txt\" vers \"" + dstBytes + "/?.txt\"\r\n");
+    EXPECT_FALSE(QFile::exists(file(QStringLiteral("journal.log"))));
+    EXPECT_TRUE(testsupport::reportedErrors().isEmpty());
+}
+
+} // namespace
