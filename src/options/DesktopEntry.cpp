@@ -1,0 +1,89 @@
+#include "options/DesktopEntry.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/Error.h"
+#include "platform/ErrorText.h"
+#include "platform/Paths.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace options {
+
+namespace {
+
+// Refuses what no quoting can carry, rather than write an entry that starts something else.
+void checkProgramPath(const QString &program)
+{
+    // The desktop looks a bare name up in PATH: only an absolute path names this program.
+    if (!program.startsWith(u'/'))
+        throw AppError(QStringLiteral("Impossible de créer le raccourci : le chemin du programme "
+                                      "\"%1\" n'est pas un chemin absolu.")
+                           .arg(program));
+    // A line feed would end the Exec line and begin a key of its own; the other control
+    // characters have no place in an entry either.
+    for (const QChar c : program) {
+        if (c.category() == QChar::Other_Control)
+            throw AppError(
+                QStringLiteral("Impossible de créer le raccourci : le chemin du programme "
+                               "contient un caractère de contrôle (saut de ligne, "
+                               "tabulation...)."));
+    }
+    // U+FFFD is what decoding leaves of file-name bytes that are not UTF-8, and an entry is
+    // UTF-8: the path written would name another file.
+    if (program.contains(QChar::ReplacementCharacter) || !program.isValidUtf16())
+        throw AppError(
+            QStringLiteral("Impossible de créer le raccourci : le chemin du programme "
+                           "contient des caractères qui ne sont pas de l'UTF-8 valide."));
+}
+
+} // namespace
+
+QString desktopExecValue(const QString &program)
+{
+    checkProgramPath(program);
+
+    // The argument level: quoted, with the four reserved characters escaped.
+    QString quoted;
+    quoted.reserve(program.size() + 8);
+    quoted += u'"';
+    for (const QChar c : program) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            quoted += u'\\';
+        quoted += c;
+    }
+    quoted += u'"';
+
+    // The field-code level: a literal percent sign is written twice.
+    quoted.replace(u'%', QStringLiteral("%%"));
+
+    // The string level, undone first by every reader: each backslash is escaped once more.
+    quoted.replace(u'\\', QStringLiteral("\\\\"));
+    return quoted;
+}
+
+QByteArray desktopEntryText(const QString &program)
+{
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Quill Sift\n"
+                                        "Exec=")
+        % desktopExecValue(program) % u'\n';
+    return text.toUtf8();
+}
+
+void CreateShortcut(const QString &target, const QString &shortcutFile)
+{
+    const QByteArray content = desktopEntryText(target);
+    int code = platform::writeFileAtomic(shortcutFile, content);
+    // The desktop starts only entries marked executable.
+    if (code == 0 && ::chmod(platform::encodePath(shortcutFile).constData(), 0755) != 0)
+        code = errno;
+    if (code != 0)
+        throw InOutError(code,
+            QStringLiteral("Impossible d'écrire le raccourci \"%1\" : %2.")
+                .arg(shortcutFile, platform::sysErrorMessage(code)));
+}
+
+} // namespace options
