@@ -1,0 +1,508 @@
+#include "app/uMain.h"
+
+#include "copy/uProcessCopy.h"
+#include "platform/Error.h"
+#include "platform/Paths.h"
+#include "platform/gui/Application.h"
+#include "platform/gui/Dialogs.h"
+#include "platform/gui/Icons.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStandardPaths>
+#include <QTranslator>
+#include <QVBoxLayout>
+
+#include <utility>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The window's size at 96 dpi, and the part of it above the bottom panel that every
+// position inside pnlClient refers to.
+constexpr int clientWidth = 480;
+constexpr int clientHeight = 355;
+constexpr int bottomHeight = 33;
+constexpr int panelHeight = clientHeight - bottomHeight;
+
+// The filter box never shrinks below this height.
+constexpr int minFilterHeight = 30;
+
+// A button's handler, carried by an event (see TfrmMain::deliver).
+class HandlerEvent : public QEvent
+{
+public:
+    explicit HandlerEvent(const std::function<void()> &h)
+        : QEvent(handlerType())
+        , handler(h)
+    {
+    }
+
+    static QEvent::Type handlerType()
+    {
+        static const auto type = QEvent::Type(QEvent::registerEventType());
+        return type;
+    }
+
+    const std::function<void()> &handler;
+};
+
+QFont boldFont()
+{
+    // Only the weight is set, so family and size still come from the window.
+    QFont font;
+    font.setBold(true);
+    return font;
+}
+
+QPushButton *makeButton(
+    QWidget *parent, const QString &name, const QString &caption, const QIcon &icon)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setIcon(icon);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+void initApplication()
+{
+    QApplication::setApplicationName(u"Quill Sift"_s);
+    QApplication::setApplicationDisplayName(u"Quill Sift"_s);
+
+    auto *qtTranslator = new QTranslator(qApp);
+    if (qtTranslator->load(u"qtbase_fr"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(qtTranslator);
+    else
+        delete qtTranslator;
+
+    if (QIcon::themeName().isEmpty()) {
+        QStringList paths = QIcon::themeSearchPaths();
+        const QStringList installed = QStandardPaths::locateAll(
+            QStandardPaths::GenericDataLocation, u"icons"_s, QStandardPaths::LocateDirectory);
+        for (const QString &folder : installed) {
+            if (!paths.contains(folder))
+                paths.append(folder);
+        }
+        QIcon::setThemeSearchPaths(paths);
+        QIcon::setThemeName(u"Adwaita"_s);
+    }
+    // Names the desktop's own theme lacks.
+    QIcon::setFallbackThemeName(u"Adwaita"_s);
+}
+
+TfrmMain::TfrmMain(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(u"frmMain"_s);
+    createControls();
+    resize(scaled(clientWidth), scaled(clientHeight));
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+int TfrmMain::scaled(int pixels) const
+{
+    return qRound(pixels * logicalDpiY() / 96.0);
+}
+
+void TfrmMain::createControls()
+{
+    QFont tahoma(u"Tahoma"_s, 8);
+    tahoma.setStyleHint(QFont::SansSerif);
+    setFont(tahoma);
+
+    pnlClient = new QFrame(this);
+    pnlClient->setObjectName(u"pnlClient"_s);
+    pnlBottom = new QFrame(this);
+    pnlBottom->setObjectName(u"pnlBottom"_s);
+    pnlBottom->setFixedHeight(scaled(bottomHeight));
+
+    auto *form = new QVBoxLayout(this);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setSpacing(0);
+    form->addWidget(pnlClient, 1);
+    form->addWidget(pnlBottom);
+
+    // Created in tab order, so the focus chain follows the window's reading order.
+    Label3 = new QLabel(u"Filtres"_s, pnlClient);
+    Label3->setObjectName(u"Label3"_s);
+    Label3->setFont(boldFont());
+
+    memFilter = new QPlainTextEdit(pnlClient);
+    memFilter->setObjectName(u"memFilter"_s);
+    QFont courier(u"Courier New"_s, 8);
+    courier.setStyleHint(QFont::TypeWriter);
+    courier.setFixedPitch(true);
+    memFilter->setFont(courier);
+    memFilter->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memFilter->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Tab moves on to the next control, it is never part of a filter.
+    memFilter->setTabChangesFocus(true);
+
+    const QIcon editListIcon
+        = platform::themeIcon("format-justify-fill", QStyle::SP_FileDialogListView);
+    const QIcon pickIcon = platform::themeIcon("folder-open", QStyle::SP_DirOpenIcon);
+
+    lblRepSrc = new QLabel(u"Répertoire &source"_s, pnlClient);
+    lblRepSrc->setObjectName(u"lblRepSrc"_s);
+    lblRepSrc->setFont(boldFont());
+    cbxRepSrc = new QComboBox(pnlClient);
+    cbxRepSrc->setObjectName(u"cbxRepSrc"_s);
+    lblRepSrc->setBuddy(cbxRepSrc);
+    bbtRepSrc = makeButton(pnlClient, u"bbtRepSrc"_s, {}, editListIcon);
+    bbtRepSrc->setProperty("tag", 1);
+    edtRepSrc = new QLineEdit(pnlClient);
+    edtRepSrc->setObjectName(u"edtRepSrc"_s);
+    bbtSelectRepSrc = makeButton(pnlClient, u"bbtSelectRepSrc"_s, {}, pickIcon);
+    bbtSelectRepSrc->setProperty("tag", 1);
+
+    lblRepDst = new QLabel(u"Répertoire de &destination"_s, pnlClient);
+    lblRepDst->setObjectName(u"lblRepDst"_s);
+    lblRepDst->setFont(boldFont());
+    cbxRepDst = new QComboBox(pnlClient);
+    cbxRepDst->setObjectName(u"cbxRepDst"_s);
+    lblRepDst->setBuddy(cbxRepDst);
+    bbtRepDst = makeButton(pnlClient, u"bbtRepDst"_s, {}, editListIcon);
+    bbtRepDst->setProperty("tag", 2);
+    edtRepDst = new QLineEdit(pnlClient);
+    edtRepDst->setObjectName(u"edtRepDst"_s);
+    bbtSelectRepDst = makeButton(pnlClient, u"bbtSelectRepDst"_s, {}, pickIcon);
+    bbtSelectRepDst->setProperty("tag", 2);
+
+    bbtOptions = makeButton(pnlClient, u"bbtOptions"_s, u"&Options"_s,
+        platform::themeIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
+    bbtCopie = makeButton(pnlClient, u"bbtCopie"_s, u"&Copie des fichiers"_s,
+        platform::themeIcon("edit-copy", QStyle::SP_DialogApplyButton));
+    bbtCopie->setFont(boldFont());
+    bbtCopie->setEnabled(false);
+    bbtReset = makeButton(pnlClient, u"bbtReset"_s, u"RAZ"_s,
+        platform::themeIcon("edit-clear", QStyle::SP_DialogResetButton));
+
+    bbtAbout = makeButton(pnlBottom, u"bbtAbout"_s, {},
+        platform::themeIcon("help-about", QStyle::SP_MessageBoxInformation));
+    bbtAbout->setToolTip(u"A propos de..."_s);
+    bbtClose = makeButton(pnlBottom, u"bbtClose"_s, u"&Fermer"_s,
+        platform::themeIcon("application-exit", QStyle::SP_DialogCloseButton));
+
+    auto *bottom = new QHBoxLayout(pnlBottom);
+    const int border = scaled(4);
+    bottom->setContentsMargins(border, border, border, border);
+    bbtAbout->setFixedSize(scaled(25), scaled(25));
+    bbtClose->setFixedSize(scaled(90), scaled(25));
+    bottom->addWidget(bbtAbout);
+    bottom->addStretch(1);
+    bottom->addWidget(bbtClose);
+
+    for (QLabel *label : { Label3, lblRepSrc, lblRepDst })
+        label->adjustSize();
+
+    const QList<QWidget *> tabOrder { memFilter, cbxRepSrc, bbtRepSrc, edtRepSrc, bbtSelectRepSrc,
+        cbxRepDst, bbtRepDst, edtRepDst, bbtSelectRepDst, bbtOptions, bbtCopie, bbtReset, bbtAbout,
+        bbtClose };
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
+
+    connect(cbxRepSrc, &QComboBox::currentIndexChanged, this, &TfrmMain::RepChange);
+    connect(cbxRepDst, &QComboBox::currentIndexChanged, this, &TfrmMain::RepChange);
+    connect(edtRepSrc, &QLineEdit::textChanged, this, &TfrmMain::RepChange);
+    connect(edtRepDst, &QLineEdit::textChanged, this, &TfrmMain::RepChange);
+    for (QPushButton *button : { bbtRepSrc, bbtRepDst })
+        connect(button, &QPushButton::clicked, this,
+            [this, button] { deliver([this, button] { bbtEditRepClick(button); }); });
+    for (QPushButton *button : { bbtSelectRepSrc, bbtSelectRepDst })
+        connect(button, &QPushButton::clicked, this,
+            [this, button] { deliver([this, button] { bbtSelectRepClick(button); }); });
+    const std::pair<QPushButton *, void (TfrmMain::*)()> reactions[] = {
+        { bbtOptions, &TfrmMain::bbtOptionsClick },
+        { bbtCopie, &TfrmMain::bbtCopieClick },
+        { bbtReset, &TfrmMain::bbtResetClick },
+        { bbtAbout, &TfrmMain::bbtAboutClick },
+        { bbtClose, &TfrmMain::bbtCloseClick },
+    };
+    for (const auto &[button, handler] : reactions)
+        connect(button, &QPushButton::clicked, this,
+            [this, handler] { deliver([this, handler] { (this->*handler)(); }); });
+
+    // Until the layout mode is known the window shows the normal layout.
+    for (QWidget *extendedOnly : extendedOnlyControls()) {
+        extendedOnly->setEnabled(false);
+        extendedOnly->hide();
+    }
+    pnlClient->installEventFilter(this);
+    placeControls();
+}
+
+QList<QWidget *> TfrmMain::extendedOnlyControls() const
+{
+    return { edtRepSrc, bbtSelectRepSrc, edtRepDst, bbtSelectRepDst };
+}
+
+void TfrmMain::placeControls()
+{
+    const bool ext = FLayoutExtended;
+    // Positions are given for the window's first size: what the panel gains or loses in
+    // height goes to the filter box, and what it gains in width to the stretching controls.
+    const int dw = pnlClient->width() - scaled(clientWidth);
+    const int dh = pnlClient->height() - scaled(panelHeight);
+    const auto below = [&](int top) { return scaled(top) + dh; };
+    const int left = scaled(8);
+    const int boxWidth = scaled(432) + dw;
+    const int buttonLeft = scaled(446) + dw;
+
+    Label3->move(left, scaled(14));
+    memFilter->setGeometry(left, scaled(32), scaled(464) + dw, scaled(ext ? 100 : 140) + dh);
+
+    lblRepSrc->move(left, below(ext ? 138 : 178));
+    cbxRepSrc->setGeometry(left, below(ext ? 157 : 197), boxWidth, scaled(21));
+    bbtRepSrc->setGeometry(buttonLeft, below(ext ? 155 : 195), scaled(26), scaled(25));
+    edtRepSrc->setGeometry(left, ext ? below(184) : 0, boxWidth, scaled(21));
+    bbtSelectRepSrc->setGeometry(buttonLeft, ext ? below(184) : 0, scaled(26), scaled(23));
+
+    lblRepDst->move(left, below(ext ? 211 : 232));
+    cbxRepDst->setGeometry(left, below(ext ? 230 : 251), boxWidth, scaled(21));
+    bbtRepDst->setGeometry(buttonLeft, below(ext ? 228 : 249), scaled(26), scaled(25));
+    edtRepDst->setGeometry(left, ext ? below(257) : 0, boxWidth, scaled(21));
+    bbtSelectRepDst->setGeometry(buttonLeft, ext ? below(257) : 0, scaled(26), scaled(23));
+
+    bbtOptions->setGeometry(left, below(290), scaled(100), scaled(25));
+    bbtCopie->setGeometry(scaled(114), below(290), scaled(252) + dw, scaled(25));
+    bbtReset->setGeometry(scaled(372) + dw, below(290), scaled(100), scaled(25));
+}
+
+void TfrmMain::deliver(const std::function<void()> &handler)
+{
+    HandlerEvent event(handler);
+    QCoreApplication::sendEvent(this, &event);
+}
+
+bool TfrmMain::event(QEvent *event)
+{
+    if (event->type() == HandlerEvent::handlerType()) {
+        static_cast<HandlerEvent *>(event)->handler();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == pnlClient && event->type() == QEvent::Resize)
+        placeControls();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmMain::ApplyLayout()
+{
+    FLayoutExtended = FExtendedView;
+    for (QWidget *extendedOnly : extendedOnlyControls()) {
+        extendedOnly->setEnabled(FLayoutExtended);
+        extendedOnly->setVisible(FLayoutExtended);
+    }
+    const int filterHeight = FLayoutExtended ? 100 : 140;
+    setMinimumSize(scaled(320), scaled(clientHeight - filterHeight + minFilterHeight));
+    placeControls();
+}
+
+void TfrmMain::FormCreate()
+{
+    // Each step's error ends the sequence; the window opens all the same.
+    try {
+        setWindowTitle(QGuiApplication::applicationDisplayName());
+        LoadConfig();
+        LoadRepLists();
+        FExtendedView = FConfig.ExtendedView;
+        bbtResetClick();
+        ApplyLayout();
+    } catch (const std::exception &error) {
+        platform::reportUncaughtError(error);
+    } catch (...) {
+        platform::reportUncaughtError(AppError(u"Unknown error"_s));
+    }
+}
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    if (!FShown) {
+        FShown = true;
+        FormShow();
+    }
+    QWidget::showEvent(event);
+}
+
+void TfrmMain::FormShow()
+{
+    // The usage-statistics request is not part of the program yet; nothing is sent.
+}
+
+void TfrmMain::LoadConfig()
+{
+    const SettingsPaths paths = locateSettingsFolder();
+    FRepConfig = paths.FRepConfig;
+    FFichConfig = paths.FFichConfig;
+    FConfig = readConfig(FFichConfig);
+    SaveConfig();
+}
+
+void TfrmMain::SaveConfig()
+{
+    writeConfig(FConfig, FFichConfig);
+}
+
+FolderList TfrmMain::loadCheckedList(
+    const FolderList &current, const QString &fileName, const QString &questionStart)
+{
+    const QString path = FRepConfig + fileName;
+    FolderList list = current;
+    if (!platform::fileExists(path)) {
+        list.entries.clear();
+        return list;
+    }
+    list = readFolderListFile(path);
+    // From the last entry to the first, so that removing one leaves the rest in place.
+    for (qsizetype i = list.entries.size() - 1; i >= 0; --i) {
+        const QString folder = list.entries.at(i);
+        if (platform::directoryExists(folder))
+            continue;
+        const QString question = questionStart + u" \""_s + folder
+            + u"\" est introuvable.\nVoulez-vous le supprimer de la liste des répertoires ?"_s;
+        if (platform::confirm(this, question))
+            list.entries.removeAt(i);
+    }
+    return list;
+}
+
+void TfrmMain::LoadRepLists()
+{
+    setRepList(
+        cbxRepSrc, FRepSrc, loadCheckedList(FRepSrc, u"RepSrc.txt"_s, u"Le répertoire source"_s));
+    setRepList(cbxRepDst, FRepDst,
+        loadCheckedList(FRepDst, u"RepDst.txt"_s, u"Le répertoire de destination"_s));
+    SaveRepLists();
+}
+
+void TfrmMain::SaveRepLists()
+{
+    // A failure of the first file leaves the second one as it was.
+    FRepSrc.encoding = writeFolderListFile(FRepConfig + u"RepSrc.txt"_s, FRepSrc);
+    FRepDst.encoding = writeFolderListFile(FRepConfig + u"RepDst.txt"_s, FRepDst);
+}
+
+void TfrmMain::setRepList(QComboBox *cbx, FolderList &target, const FolderList &list)
+{
+    target = list;
+    const QSignalBlocker blocker(cbx);
+    cbx->clear();
+    cbx->addItems(list.entries);
+    cbx->setCurrentIndex(-1);
+}
+
+void TfrmMain::setRepSrc(const FolderList &list)
+{
+    setRepList(cbxRepSrc, FRepSrc, list);
+}
+
+void TfrmMain::setRepDst(const FolderList &list)
+{
+    setRepList(cbxRepDst, FRepDst, list);
+}
+
+void TfrmMain::syncPair(QComboBox *cbx, QLineEdit *edt)
+{
+    // Setting the text box runs the rule again from its change signal.
+    const QString chosen = cbx->currentText();
+    if (chosen.isEmpty())
+        return;
+    const QString typed = edt->text();
+    if (typed.isEmpty() || !typed.contains(chosen, Qt::CaseSensitive))
+        edt->setText(chosen);
+}
+
+void TfrmMain::RepChange()
+{
+    const auto usable = [](const QString &folder, const QString &tested) {
+        return !folder.isEmpty() && platform::directoryExists(tested);
+    };
+    if (!FExtendedView) {
+        const QString src = cbxRepSrc->currentText();
+        const QString dst = cbxRepDst->currentText();
+        bbtCopie->setEnabled(usable(src, src) && usable(dst, dst));
+        return;
+    }
+    syncPair(cbxRepSrc, edtRepSrc);
+    syncPair(cbxRepDst, edtRepDst);
+    const QString src = edtRepSrc->text();
+    const QString dst = edtRepDst->text();
+    bbtCopie->setEnabled(
+        usable(platform::trimText(src), src) && usable(platform::trimText(dst), dst));
+}
+
+QStringList TfrmMain::filterLines() const
+{
+    const QString text = memFilter->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+}
+
+void TfrmMain::bbtCopieClick()
+{
+    if (FExtendedView)
+        RunCopy(edtRepSrc->text(), edtRepDst->text(), filterLines(), FConfig, this);
+    else
+        RunCopy(cbxRepSrc->currentText(), cbxRepDst->currentText(), filterLines(), FConfig, this);
+}
+
+void TfrmMain::bbtResetClick()
+{
+    memFilter->clear();
+    cbxRepSrc->setCurrentIndex(-1);
+    edtRepSrc->clear();
+    cbxRepDst->setCurrentIndex(-1);
+    edtRepDst->clear();
+    RepChange();
+}
+
+void TfrmMain::bbtCloseClick()
+{
+    close();
+}
+
+void TfrmMain::bbtSelectRepClick(QAbstractButton *sender)
+{
+    // The folder picker is not part of the program yet; the button does nothing.
+    Q_UNUSED(sender);
+}
+
+void TfrmMain::bbtEditRepClick(QAbstractButton *sender)
+{
+    // The folder-list editor is not part of the program yet; the button does nothing.
+    Q_UNUSED(sender);
+}
+
+void TfrmMain::bbtOptionsClick()
+{
+    // The options dialog is not part of the program yet; the button does nothing.
+}
+
+void TfrmMain::bbtAboutClick()
+{
+    // The About box is not part of the program yet; the button does nothing.
+}
