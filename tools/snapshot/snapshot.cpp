@@ -99,6 +99,8 @@ int main(int argc, char **argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The pictures show the French interface with French dates, whatever the machine's locale.
+    qputenv("LC_ALL", "fr_FR.UTF-8");
     // Fixed paths read better in the pictures than random temporary names.
     const QString root = QDir::tempPath() + u"/quillsift-demo"_s;
     QDir(root).removeRecursively();
