@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 #include "platform/gui/Icons.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -23,6 +24,25 @@ enum ActionTag {
     tagDelete = 3,
     tagUp = 4,
     tagDown = 5,
+};
+
+// Carries a handler to TfrmEditeListeRepertoires::event().
+class HandlerEvent : public QEvent
+{
+public:
+    explicit HandlerEvent(void (TfrmEditeListeRepertoires::*h)())
+        : QEvent(type())
+        , handler(h)
+    {
+    }
+
+    static QEvent::Type type()
+    {
+        static const auto registered = QEvent::Type(QEvent::registerEventType());
+        return registered;
+    }
+
+    void (TfrmEditeListeRepertoires::*handler)();
 };
 
 // Counts the program's own changes to the list box for as long as it lives.
@@ -201,8 +221,10 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
     for (QPushButton *button : { bbtReplace, bbtAdd, bbtDelete, bbtUp, bbtDown })
         connect(button, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtActionClick);
     connect(bbtFolder, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtFolderClick);
-    connect(bbtOpen, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtOpenClick);
-    connect(bbtSave, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtSaveClick);
+    connect(bbtOpen, &QPushButton::clicked, this,
+        [this] { deliver(&TfrmEditeListeRepertoires::bbtOpenClick); });
+    connect(bbtSave, &QPushButton::clicked, this,
+        [this] { deliver(&TfrmEditeListeRepertoires::bbtSaveClick); });
     connect(bbtOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(bbtCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -367,6 +389,21 @@ void TfrmEditeListeRepertoires::bbtSaveClick()
         return;
     // A list that the code page cannot hold is written as UTF-8, and goes on as UTF-8.
     FEncoding = writeFolderListFile(path, List());
+}
+
+void TfrmEditeListeRepertoires::deliver(void (TfrmEditeListeRepertoires::*handler)())
+{
+    HandlerEvent carrier(handler);
+    QCoreApplication::sendEvent(this, &carrier);
+}
+
+bool TfrmEditeListeRepertoires::event(QEvent *event)
+{
+    if (event->type() == HandlerEvent::type()) {
+        (this->*static_cast<HandlerEvent *>(event)->handler)();
+        return true;
+    }
+    return QDialog::event(event);
 }
 
 bool TfrmEditeListeRepertoires::eventFilter(QObject *watched, QEvent *event)
