@@ -11,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -24,11 +25,33 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
 
 const char *const kTag = "tag";
+
+// A button's handler carried by an event sent through the application, so that what it
+// raises reaches Application::notify() and the top-level error reporting without unwinding
+// through the button's own event handling.
+class HandlerEvent : public QEvent
+{
+public:
+    explicit HandlerEvent(std::function<void()> handler)
+        : QEvent(type())
+        , run(std::move(handler))
+    {
+    }
+
+    static QEvent::Type type()
+    {
+        static const auto registered = QEvent::Type(QEvent::registerEventType());
+        return registered;
+    }
+
+    std::function<void()> run;
+};
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
 {
@@ -158,10 +181,11 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
     connect(bbtCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(bbtLogFile, &QPushButton::clicked, this, &TfrmOptions::bbtLogFileClick);
     connect(bbtRepConfig, &QPushButton::clicked, this, &TfrmOptions::bbtRepConfigClick);
-    connect(bbtCreateShortcutDesktop, &QPushButton::clicked, this,
-        [this] { bbtCreateShortcutClick(bbtCreateShortcutDesktop); });
-    connect(bbtCreateShortcutStartMenu, &QPushButton::clicked, this,
-        [this] { bbtCreateShortcutClick(bbtCreateShortcutStartMenu); });
+    for (QPushButton *button : { bbtCreateShortcutDesktop, bbtCreateShortcutStartMenu })
+        connect(button, &QPushButton::clicked, this, [this, button] {
+            HandlerEvent event([this, button] { bbtCreateShortcutClick(button); });
+            QCoreApplication::sendEvent(this, &event);
+        });
     Panel1->installEventFilter(this);
 
     // Not resizable: the size the controls need, with bbtRepConfig hidden.
@@ -207,6 +231,15 @@ void TfrmOptions::bbtRepConfigClick()
 void TfrmOptions::Panel1DblClick()
 {
     bbtRepConfig->setVisible(true);
+}
+
+bool TfrmOptions::event(QEvent *event)
+{
+    if (event->type() == HandlerEvent::type()) {
+        static_cast<HandlerEvent *>(event)->run();
+        return true;
+    }
+    return QDialog::event(event);
 }
 
 bool TfrmOptions::eventFilter(QObject *watched, QEvent *event)

@@ -37,6 +37,7 @@ public:
     void Panel1DblClick();
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
