@@ -12,7 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QStringEncoder>
 #include <QTest>
 #include <QTimer>
 
@@ -317,6 +317,38 @@ TEST_F(MainWindowTest, missingFolders_askedInReverseOrder_OuiRemovesNonKeeps)
     EXPECT_EQ(
         readFile(kSettings + u"RepSrc.txt"_s), (goneA + u"\r\n"_s + kept + u"\r\n"_s).toLatin1());
     EXPECT_EQ(readFile(kSettings + u"RepDst.txt"_s), QByteArray());
+}
+
+TEST_F(MainWindowTest, listFiles_keepTheirEncodingThroughStartUp)
+{
+    const QString folder = makeDir(u"Données"_s);
+    const QString line = folder + u"\r\n"_s;
+    const auto encoded = [&line](QStringConverter::Encoding encoding) -> QByteArray {
+        return QStringEncoder(encoding).encode(line);
+    };
+    const struct
+    {
+        const char *name;
+        QByteArray read;
+        QByteArray written;
+        TextEncoding encoding;
+    } cases[] = {
+        { "Windows-1252, LF", folder.toLatin1() + "\n", line.toLatin1(), TextEncoding::Ansi },
+        { "UTF-8 with its mark", "\xEF\xBB\xBF" + line.toUtf8(), "\xEF\xBB\xBF" + line.toUtf8(),
+            TextEncoding::Utf8 },
+        { "UTF-16LE", "\xFF\xFE" + encoded(QStringConverter::Utf16LE),
+            "\xFF\xFE" + encoded(QStringConverter::Utf16LE), TextEncoding::Utf16LE },
+        { "UTF-16BE", "\xFE\xFF" + encoded(QStringConverter::Utf16BE),
+            "\xFE\xFF" + encoded(QStringConverter::Utf16BE), TextEncoding::Utf16BE },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeSettings(u"RepSrc.txt"_s, c.read);
+        const auto window = openWindow();
+        EXPECT_EQ(window->repSrc().entries, QStringList { folder });
+        EXPECT_EQ(window->repSrc().encoding, c.encoding);
+        EXPECT_EQ(readFile(kSettings + u"RepSrc.txt"_s), c.written);
+    }
 }
 
 TEST_F(MainWindowTest, normalLayout_copyEnabledOnlyWhileBothChosenFoldersExist)
