@@ -1,0 +1,177 @@
+// Downloads against a local HTTPS server: only a complete HTTPS success counts, at most
+// 1 MiB is stored, redirections stay on HTTPS, and the temporary file is ours alone.
+#include "NetworkFixture.h"
+
+#include "platform/Paths.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using testinfo::Response;
+
+namespace {
+
+class DownloadTest : public testinfo::NetworkTest
+{
+protected:
+    QByteArray contentOf(const info::TempFile &file)
+    {
+        return testsupport::readBytes(file.fileName());
+    }
+};
+
+} // namespace
+
+TEST_F(DownloadTest, makeTempFileName_createsPrivateEmptyFileRemovedWithIt)
+{
+    QString name;
+    {
+        info::TempFile first = info::MakeTempFileName(u".tmp"_s);
+        const info::TempFile second = info::MakeTempFileName(u".tmp"_s);
+        ASSERT_TRUE(first.isValid());
+        ASSERT_TRUE(second.isValid());
+        name = first.fileName();
+        EXPECT_NE(name, second.fileName());
+        EXPECT_TRUE(name.startsWith(QDir::tempPath() + u'/'));
+        EXPECT_TRUE(name.endsWith(u".tmp"_s));
+        struct stat st
+        {
+        };
+        ASSERT_EQ(::lstat(platform::encodePath(name).constData(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(st.st_size, 0);
+        EXPECT_EQ(st.st_uid, ::geteuid());
+        EXPECT_EQ(temporaryFiles().size(), 2);
+
+        info::TempFile moved = std::move(first);
+        EXPECT_FALSE(first.isValid());
+        EXPECT_EQ(moved.fileName(), name);
+    }
+    EXPECT_FALSE(QFile::exists(name));
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+}
+
+TEST_F(DownloadTest, noTemporaryFolder_makesNoFileAndFetchesNothing)
+{
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", platform::encodePath(file(u"missing"_s)));
+    info::TempFile file = info::MakeTempFileName(u".tmp"_s);
+    qputenv("TMPDIR", saved);
+    EXPECT_FALSE(file.isValid());
+    server->setResponse("/x", { 200, "body", {}, true });
+    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    EXPECT_TRUE(server->requests().isEmpty());
+}
+
+TEST_F(DownloadTest, answers_onlyACompleteSuccessCountsAndAtMostOneMebibyteIsStored)
+{
+    const QByteArray mebibyte(info::kMaxDownloadBytes, 'm');
+    struct Case
+    {
+        const char *what;
+        Response response;
+        bool ok;
+        QByteArray stored;
+    };
+    const Case cases[] = {
+        { "200 with a body", { 200, "hello", {}, true }, true, "hello" },
+        { "200 with an empty body", { 200, {}, {}, true }, true, {} },
+        { "200 whose body runs until the end", { 200, "until close", {}, false }, true,
+            "until close" },
+        { "404", { 404, "not here", {}, true }, false, {} },
+        { "500 with a body", { 500, "oops", {}, true }, false, {} },
+        { "exactly 1 MiB", { 200, mebibyte, {}, true }, true, mebibyte },
+        { "1 MiB and a byte, announced", { 200, mebibyte + 'x', {}, true }, false, {} },
+        { "1 MiB and a byte, unannounced", { 200, mebibyte + 'x', {}, false }, false, {} },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        server->setResponse("/case", c.response);
+        info::TempFile file = info::MakeTempFileName(u".tmp"_s);
+        ASSERT_TRUE(file.isValid());
+        EXPECT_EQ(info::DownloadUrlToFile(server->url() + u"/case?q=1"_s, file), c.ok);
+        EXPECT_EQ(contentOf(file), c.stored);
+        EXPECT_EQ(server->requests().constLast().target, QByteArray("/case?q=1"));
+        file.remove();
+        EXPECT_TRUE(temporaryFiles().isEmpty());
+    }
+}
+
+TEST_F(DownloadTest, redirections_areFollowedUpToFive)
+{
+    // /r1 -> /r2 -> ... -> /r6 -> /final
+    for (int hop = 1; hop <= 6; ++hop) {
+        const QByteArray next
+            = hop == 6 ? QByteArray("/final") : QByteArray("/r" + QByteArray::number(hop + 1));
+        server->setResponse("/r" + QByteArray::number(hop),
+            { 302, {}, { { "Location", server->url().toUtf8() + next } }, true });
+    }
+    server->setResponse("/final", { 200, "arrived", {}, true });
+
+    info::TempFile file = info::MakeTempFileName(u".tmp"_s);
+    EXPECT_TRUE(info::DownloadUrlToFile(server->url() + u"/r2"_s, file)); // five redirections
+    EXPECT_EQ(contentOf(file), QByteArray("arrived"));
+    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/r1"_s, file)); // six
+    EXPECT_TRUE(contentOf(file).isEmpty());
+}
+
+TEST_F(DownloadTest, plainHttp_isRefusedAlsoAsARedirection)
+{
+    testinfo::PlainListener plain;
+    const QString plainUrl = u"http://127.0.0.1:%1/x"_s.arg(plain.port());
+    info::TempFile file = info::MakeTempFileName(u".tmp"_s);
+
+    EXPECT_FALSE(info::DownloadUrlToFile(plainUrl, file));
+
+    server->setResponse("/to-http", { 302, {}, { { "Location", plainUrl.toUtf8() } }, true });
+    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/to-http"_s, file));
+    EXPECT_EQ(server->requests().size(), 1);
+
+    EXPECT_FALSE(info::DownloadUrlToFile(u"file:///etc/hostname"_s, file));
+    EXPECT_TRUE(contentOf(file).isEmpty());
+    EXPECT_EQ(plain.connections(), 0);
+}
+
+TEST_F(DownloadTest, untrustedCertificateOrClosedPort_fails)
+{
+    server->setResponse("/x", { 200, "body", {}, true });
+    info::TempFile file = info::MakeTempFileName(u".tmp"_s);
+
+    const testinfo::HttpsServer other(makeDir(u"other"_s));
+    info::setDownloadCaFileForTesting(other.caFile());
+    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    info::setDownloadCaFileForTesting(QString()); // the system's certificates
+    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    EXPECT_TRUE(server->requests().isEmpty());
+
+    info::setDownloadCaFileForTesting(server->caFile());
+    EXPECT_FALSE(
+        info::DownloadUrlToFile(u"https://127.0.0.1:%1/x"_s.arg(testinfo::closedPort()), file));
+    EXPECT_TRUE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+}
+
+TEST_F(DownloadTest, nameTakenOverMeanwhile_bodyStaysInOurFileAndStrangerIsKept)
+{
+    server->setResponse("/x", { 200, "downloaded", {}, true });
+    const QString victim = writeFile(u"victim.txt"_s, "precious");
+    info::TempFile file = info::MakeTempFileName(u".tmp"_s);
+    const QString name = file.fileName();
+    const QString moved = QDir::tempPath() + u"/moved-away"_s;
+    ASSERT_TRUE(QFile::rename(name, moved));
+    ASSERT_TRUE(QFile::link(victim, name));
+
+    EXPECT_TRUE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    EXPECT_EQ(testsupport::readBytes(victim), QByteArray("precious"));
+    EXPECT_EQ(testsupport::readBytes(moved), QByteArray("downloaded"));
+
+    file.remove();
+    EXPECT_TRUE(QFileInfo(name).isSymLink()); // not ours to delete
+    QFile::remove(name);
+    QFile::remove(moved);
+}
