@@ -18,9 +18,7 @@ namespace {
 // repository); a dangling one is replaced by the file.
 QByteArray resolveTarget(const QByteArray &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
     char *real = ::realpath(path.constData(), nullptr);
@@ -63,9 +61,7 @@ int writeFileAtomic(const QString &path, const QByteArray &data)
     if (dir.fd < 0)
         return errno;
 
-    struct stat old
-    {
-    };
+    struct stat old = {};
     const bool exists = ::fstatat(dir.fd, name.constData(), &old, 0) == 0;
     if (exists && S_ISDIR(old.st_mode))
         return EISDIR;
@@ -119,9 +115,7 @@ int readWholeFile(const QString &path, QByteArray &data)
     file.fd = ::open(encodePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (file.fd < 0)
         return errno;
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::fstat(file.fd, &st) != 0)
         return errno;
     if (S_ISDIR(st.st_mode))

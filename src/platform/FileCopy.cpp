@@ -221,25 +221,24 @@ int copyThroughNamedTemp(int in, const struct stat &source, const QByteArray &fo
         error = copyProperties(out.get(), source);
     if (!error)
         error = posixio::closeChecked(out.release());
-    if (!error) {
-        if (!failIfExists) {
-            if (::rename(tempPath.constData(), target.constData()) != 0)
-                error = errno;
-        } else if (::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, target.constData(),
-                       RENAME_NOREPLACE)
-            != 0) {
-            error = errno;
-            if (error == EEXIST) {
-                error = existsError(target);
-            } else if (unsupported(error)) {
-                // No atomic rename here: a second name, which cannot replace anything.
-                error = ::link(tempPath.constData(), target.constData()) == 0 ? 0 : errno;
-                if (error == EEXIST)
-                    error = existsError(target);
-            }
+    bool moved = false; // the temporary name is gone with the rename
+    if (!error && !failIfExists) {
+        moved = ::rename(tempPath.constData(), target.constData()) == 0;
+        error = moved ? 0 : errno;
+    } else if (!error) {
+        moved = ::renameat2(
+                    AT_FDCWD, tempPath.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+            == 0;
+        error = moved ? 0 : errno;
+        if (unsupported(error)) {
+            // No atomic rename here: a second name, which cannot replace anything.
+            error = ::link(tempPath.constData(), target.constData()) == 0 ? 0 : errno;
         }
+        if (error == EEXIST)
+            error = existsError(target);
     }
-    ::unlink(tempPath.constData()); // after a rename there is nothing left to remove
+    if (!moved)
+        ::unlink(tempPath.constData());
     return error;
 }
 

@@ -241,9 +241,7 @@ bool FileSearch::fill(FindData &data)
     if (name.startsWith(u'.'))
         attributes |= faHidden;
     // Links are followed; nothing is ever opened, so a FIFO or a device costs one look-up.
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::fstatat(m_dirFd, encodePath(name).constData(), &st, 0) == 0) {
         if (S_ISDIR(st.st_mode)) {
             attributes |= faDirectory;

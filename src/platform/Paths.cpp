@@ -101,9 +101,7 @@ bool directoryExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    struct stat st
-    {
-    };
+    struct stat st = {};
     switch (const int error = statPath(path, st)) {
     case 0:
         return S_ISDIR(st.st_mode);
@@ -123,9 +121,7 @@ bool directoryExists(const QString &path)
 
 bool fileExists(const QString &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return statPath(path, st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -143,9 +139,7 @@ bool forceDirectories(const QString &path)
         return false;
     if (::mkdir(encodePath(folder).constData(), 0777) != 0 && errno != EEXIST)
         return false;
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return statPath(folder, st) == 0 && S_ISDIR(st.st_mode);
 }
 

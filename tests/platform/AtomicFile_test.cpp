@@ -26,9 +26,7 @@ protected:
     }
     mode_t modeOf(const QString &p) const
     {
-        struct stat st
-        {
-        };
+        struct stat st = {};
         ::stat(QFile::encodeName(p).constData(), &st);
         return st.st_mode & 07777;
     }
