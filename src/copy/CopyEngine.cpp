@@ -9,8 +9,10 @@
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -329,10 +331,22 @@ void CopyRun::addLog(const QString &text)
         m_log.append(text);
         return;
     }
-    const QDateTime now = m_clock ? m_clock() : platform::localNow();
-    if (m_stampText.isNull() || now != m_stampTime) {
-        m_stampTime = now;
-        m_stampText = platform::formatTimestamp(now);
+    if (m_clock) {
+        const QDateTime now = m_clock();
+        if (m_stampText.isNull() || now != m_stampTime) {
+            m_stampTime = now;
+            m_stampText = platform::formatTimestamp(now);
+        }
+    } else {
+        // The local time costs a look at the time-zone file; the system clock tells for
+        // nothing whether the millisecond, and so the timestamp, is still the same.
+        timespec clock {};
+        ::clock_gettime(CLOCK_REALTIME, &clock);
+        const qint64 millisecond = qint64(clock.tv_sec) * 1000 + clock.tv_nsec / 1000000;
+        if (m_stampText.isNull() || millisecond != m_stampMillisecond) {
+            m_stampMillisecond = millisecond;
+            m_stampText = platform::formatTimestamp(platform::localNow());
+        }
     }
     m_log.append(m_stampText + u" - " + text);
 }

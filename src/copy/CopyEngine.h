@@ -79,6 +79,7 @@ private:
     Clock m_clock;
     // Lines logged within the same millisecond share their timestamp text.
     QDateTime m_stampTime;
+    qint64 m_stampMillisecond = 0;
     QString m_stampText;
 };
 

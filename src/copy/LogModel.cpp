@@ -1,12 +1,14 @@
 #include "copy/LogModel.h"
 
+#include <QSize>
+#include <QStringEncoder>
+
 #include <algorithm>
 #include <limits>
 
 namespace {
 
-// Often enough to look live, seldom enough that the view's work stays small.
-constexpr qint64 kPublishIntervalMs = 100;
+constexpr qsizetype kBlockSize = 1024 * 1024;
 
 } // namespace
 
@@ -17,14 +19,33 @@ LogModel::LogModel(QObject *parent)
 
 void LogModel::append(const QString &line)
 {
-    m_lines.append(line);
+    QStringEncoder encoder(QStringEncoder::Utf8);
+    const qsizetype needed = encoder.requiredSpace(line.size());
+    if (m_blocks.empty() || m_blocks.back().capacity - m_blocks.back().used < needed) {
+        Block block;
+        block.capacity = std::max(kBlockSize, needed);
+        block.bytes = std::make_unique_for_overwrite<char[]>(size_t(block.capacity));
+        m_blocks.push_back(std::move(block));
+    }
+    Block &block = m_blocks.back();
+    char *begin = block.bytes.get() + block.used;
+    const char *end = encoder.appendToBuffer(begin, line);
+    m_lines.push_back({ quint32(m_blocks.size() - 1), quint32(block.used), quint32(end - begin),
+        quint32(line.size()) });
+    block.used += end - begin;
+}
+
+QString LogModel::at(qsizetype index) const
+{
+    const Line &line = m_lines[size_t(index)];
+    return QString::fromUtf8(m_blocks[line.block].bytes.get() + line.offset, qsizetype(line.size));
 }
 
 int LogModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
-    return int(std::min<qsizetype>(m_published, std::numeric_limits<int>::max()));
+    return int(m_published);
 }
 
 QVariant LogModel::data(const QModelIndex &index, int role) const
@@ -33,7 +54,7 @@ QVariant LogModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return m_lines.at(index.row());
+        return at(index.row());
     case Qt::SizeHintRole:
         // Fixed pitch: the longest line gives the width, so that it can be scrolled to.
         return QSize(int(std::min<qsizetype>(m_longest * m_characterWidth + 8, 1 << 20)), m_height);
@@ -48,21 +69,16 @@ void LogModel::setItemSize(int characterWidth, int height)
     m_height = height;
 }
 
-void LogModel::publish()
+bool LogModel::publish()
 {
-    const qsizetype total = std::min<qsizetype>(m_lines.size(), std::numeric_limits<int>::max());
+    const qsizetype total
+        = std::min<qsizetype>(qsizetype(m_lines.size()), std::numeric_limits<int>::max());
     if (total <= m_published)
-        return;
+        return false;
     for (qsizetype i = m_published; i < total; ++i)
-        m_longest = std::max(m_longest, m_lines.at(i).size());
+        m_longest = std::max(m_longest, qsizetype(m_lines[size_t(i)].characters));
     beginInsertRows(QModelIndex(), int(m_published), int(total - 1));
     m_published = total;
     endInsertRows();
-    m_sincePublished.start();
-}
-
-void LogModel::publishIfDue()
-{
-    if (!m_sincePublished.isValid() || m_sincePublished.elapsed() >= kPublishIntervalMs)
-        publish();
+    return true;
 }

@@ -3,13 +3,14 @@
 #include "copy/CopyEngine.h"
 
 #include <QAbstractListModel>
-#include <QElapsedTimer>
-#include <QList>
-#include <QSize>
+
+#include <memory>
+#include <vector>
 
 // The copy window's log list: every line the run adds is kept here at once (and saved from
-// here), while the view is told of new lines in batches, when the run lets the window work.
-// Adding a line is then a plain append however long the log grows.
+// here), while the view is told of new lines in batches, when the window chooses to.
+// Adding a line is then a plain append however long the log grows. The lines are kept as
+// UTF-8 in large blocks, at about half the memory of one string each.
 class LogModel : public QAbstractListModel, public LogSink
 {
     Q_OBJECT
@@ -18,26 +19,38 @@ public:
     explicit LogModel(QObject *parent = nullptr);
 
     void append(const QString &line) override;
-    qsizetype size() const override { return m_lines.size(); }
-    QString at(qsizetype index) const override { return m_lines.at(index); }
+    qsizetype size() const override { return qsizetype(m_lines.size()); }
+    QString at(qsizetype index) const override;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
-    // The size of every row: the list uses one size for all of them.
+    // The size of every row (the list uses one size for all): a character's width in the
+    // fixed-pitch font, and the row height.
     void setItemSize(int characterWidth, int height);
 
-    // Shows the lines added since the last batch.
-    void publish();
-    // The same, at most a few times a second: a view told of every single line would lay
-    // itself out again each time, which costs more as the list grows.
-    void publishIfDue();
+    // Shows the lines added since the last batch; false when there were none.
+    bool publish();
 
 private:
-    QList<QString> m_lines;
+    struct Block
+    {
+        std::unique_ptr<char[]> bytes;
+        qsizetype capacity = 0;
+        qsizetype used = 0;
+    };
+    struct Line
+    {
+        quint32 block;
+        quint32 offset;
+        quint32 size; // bytes
+        quint32 characters; // UTF-16 units
+    };
+
+    std::vector<Block> m_blocks; // filled in turn; a line never moves
+    std::vector<Line> m_lines;
     qsizetype m_published = 0;
     qsizetype m_longest = 0;
     int m_characterWidth = 7;
     int m_height = 14;
-    QElapsedTimer m_sincePublished;
 };

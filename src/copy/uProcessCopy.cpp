@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -19,6 +20,8 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -181,8 +184,22 @@ void TfrmCopy::reject()
 
 void TfrmCopy::pump()
 {
-    m_log->publishIfDue();
+    // New rows cost the list a layout that grows with its length: they are shown at most
+    // every 100 ms, and more seldom once showing them takes longer than 5 ms, so that the
+    // list keeps to a small share of the run however long it grows.
+    if (m_sinceRows.isValid() && m_sinceRows.elapsed() < m_rowsInterval) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    if (!m_log->publish()) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    QElapsedTimer cost;
+    cost.start();
     QCoreApplication::processEvents();
+    m_rowsInterval = std::max<qint64>(100, 20 * cost.elapsed());
+    m_sinceRows.start();
 }
 
 void TfrmCopy::tmrCopyTimer()

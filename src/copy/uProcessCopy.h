@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -60,4 +61,6 @@ private:
     QTimer *tmrCopy;
     QFileDialog *SaveDialog;
     bool m_started = false;
+    QElapsedTimer m_sinceRows; // since new rows were last shown
+    qint64 m_rowsInterval = 0;
 };
