@@ -23,21 +23,6 @@ namespace {
 
 const QString kEndMessage = QStringLiteral("La copie des fichiers est terminée.");
 
-// Calls step on every pass of the event loop, including the passes the run's pump makes,
-// until it returns true.
-void everyPass(std::function<bool()> step)
-{
-    auto *timer = new QTimer(qApp);
-    timer->setInterval(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
-        if (step()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-}
-
 // Ends a test that went wrong instead of leaving a modal window open for ever: past the
 // deadline, every modal widget is closed in turn.
 class Watchdog
@@ -100,6 +85,21 @@ protected:
         });
     }
 
+    // Calls step on every pass of the event loop, including the passes the run's pump
+    // makes, until it returns true (or the test ends).
+    void everyPass(std::function<bool()> step)
+    {
+        auto *timer = new QTimer(&m_steps);
+        timer->setInterval(0);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
+            if (step()) {
+                timer->stop();
+                timer->deleteLater();
+            }
+        });
+        timer->start();
+    }
+
     static QPushButton *button(TfrmCopy *form, const char *name)
     {
         return form->findChild<QPushButton *>(QString::fromLatin1(name));
@@ -109,6 +109,7 @@ protected:
     QString src;
     QString dst;
     Watchdog watchdog;
+    QObject m_steps;
 };
 
 TEST_F(ProcessCopyTest, runCopy_logsCopiesAnnouncesTheEnd_thenFocusesClose)
@@ -140,7 +141,7 @@ TEST_F(ProcessCopyTest, runCopy_logsCopiesAnnouncesTheEnd_thenFocusesClose)
         EXPECT_EQ(dialog->nameFilters(), QStringList { QStringLiteral("Fichier texte (*.txt)") });
 
         testsupport::answerNextModal(QStringLiteral("OK"), &seen);
-        everyPass([&, form] {
+        everyPass([&, this, form] {
             if (seen.isEmpty() || QApplication::activeModalWidget() != form)
                 return false;
             focusOnClose = form->focusWidget() == button(form, "bbtClose");
@@ -180,7 +181,7 @@ TEST_F(ProcessCopyTest, whileRunning_closingIsRefused_andTheLogCanBeSaved)
     QString seen;
     QByteArray finalLog;
     onCopyWindow([&](TfrmCopy *form) {
-        everyPass([&, form] {
+        everyPass([&, this, form] {
             QPushButton *close = button(form, "bbtClose");
             if (close->isEnabled())
                 return false; // not running yet
@@ -200,7 +201,7 @@ TEST_F(ProcessCopyTest, whileRunning_closingIsRefused_andTheLogCanBeSaved)
             QTest::mouseClick(button(form, "bbtSave"), Qt::LeftButton);
 
             testsupport::answerNextModal(QStringLiteral("OK"), &seen);
-            everyPass([&, form] {
+            everyPass([&, this, form] {
                 if (seen.isEmpty() || QApplication::activeModalWidget() != form)
                     return false;
                 finalLog = crLfLines(*form);
@@ -235,7 +236,7 @@ TEST_F(ProcessCopyTest, logFileIsAFolder_reportsTheErrorWithoutEndMessage)
     bool noEndMessage = false;
     bool cursorRestored = false;
     onCopyWindow([&](TfrmCopy *form) {
-        everyPass([&, form] {
+        everyPass([&, this, form] {
             if (testsupport::reportedErrors().isEmpty())
                 return false;
             noEndMessage = QApplication::activeModalWidget() == form;
@@ -265,7 +266,7 @@ TEST_F(ProcessCopyTest, saveLog_journalLogIsWrittenAsJournalTxtInWindows1252)
     QString seen;
     onCopyWindow([&](TfrmCopy *form) {
         testsupport::answerNextModal(QStringLiteral("OK"), &seen);
-        everyPass([&, form] {
+        everyPass([&, this, form] {
             if (seen.isEmpty() || QApplication::activeModalWidget() != form)
                 return false;
             testsupport::onNextModal([&](QWidget *modal) {
