@@ -1,11 +1,17 @@
 #include "app/uMain.h"
 
 #include "copy/uProcessCopy.h"
+#include "folders/FolderDialog.h"
+#include "folders/uEditeListeRepertoires.h"
+#include "info/uAbout102.h"
+#include "info/uPiwik102.h"
+#include "options/uOptions.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/Reported.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -41,25 +47,6 @@ constexpr int panelHeight = clientHeight - bottomHeight;
 
 // The filter box never shrinks below this height.
 constexpr int minFilterHeight = 30;
-
-// A button's handler, carried by an event (see TfrmMain::deliver).
-class HandlerEvent : public QEvent
-{
-public:
-    explicit HandlerEvent(const std::function<void()> &h)
-        : QEvent(handlerType())
-        , handler(h)
-    {
-    }
-
-    static QEvent::Type handlerType()
-    {
-        static const auto type = QEvent::Type(QEvent::registerEventType());
-        return type;
-    }
-
-    const std::function<void()> &handler;
-};
 
 QFont boldFont()
 {
@@ -127,6 +114,9 @@ int TfrmMain::scaled(int pixels) const
 
 void TfrmMain::createControls()
 {
+    FolderDialog = new TFolderDialog(this);
+    FolderDialog->SetOptions(systemFolderOptions);
+
     QFont tahoma(u"Tahoma"_s, 8);
     tahoma.setStyleHint(QFont::SansSerif);
     setFont(tahoma);
@@ -227,11 +217,11 @@ void TfrmMain::createControls()
     connect(edtRepSrc, &QLineEdit::textChanged, this, &TfrmMain::RepChange);
     connect(edtRepDst, &QLineEdit::textChanged, this, &TfrmMain::RepChange);
     for (QPushButton *button : { bbtRepSrc, bbtRepDst })
-        connect(button, &QPushButton::clicked, this,
-            [this, button] { deliver([this, button] { bbtEditRepClick(button); }); });
+        platform::connectReported(
+            button, &QPushButton::clicked, this, [this, button] { bbtEditRepClick(button); });
     for (QPushButton *button : { bbtSelectRepSrc, bbtSelectRepDst })
-        connect(button, &QPushButton::clicked, this,
-            [this, button] { deliver([this, button] { bbtSelectRepClick(button); }); });
+        platform::connectReported(
+            button, &QPushButton::clicked, this, [this, button] { bbtSelectRepClick(button); });
     const std::pair<QPushButton *, void (TfrmMain::*)()> reactions[] = {
         { bbtOptions, &TfrmMain::bbtOptionsClick },
         { bbtCopie, &TfrmMain::bbtCopieClick },
@@ -240,8 +230,8 @@ void TfrmMain::createControls()
         { bbtClose, &TfrmMain::bbtCloseClick },
     };
     for (const auto &[button, handler] : reactions)
-        connect(button, &QPushButton::clicked, this,
-            [this, handler] { deliver([this, handler] { (this->*handler)(); }); });
+        platform::connectReported(
+            button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
 
     // Until the layout mode is known the window shows the normal layout.
     for (QWidget *extendedOnly : extendedOnlyControls()) {
@@ -287,21 +277,6 @@ void TfrmMain::placeControls()
     bbtOptions->setGeometry(left, below(290), scaled(100), scaled(25));
     bbtCopie->setGeometry(scaled(114), below(290), scaled(252) + dw, scaled(25));
     bbtReset->setGeometry(scaled(372) + dw, below(290), scaled(100), scaled(25));
-}
-
-void TfrmMain::deliver(const std::function<void()> &handler)
-{
-    HandlerEvent event(handler);
-    QCoreApplication::sendEvent(this, &event);
-}
-
-bool TfrmMain::event(QEvent *event)
-{
-    if (event->type() == HandlerEvent::handlerType()) {
-        static_cast<HandlerEvent *>(event)->handler();
-        return true;
-    }
-    return QWidget::event(event);
 }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
@@ -351,7 +326,7 @@ void TfrmMain::showEvent(QShowEvent *event)
 
 void TfrmMain::FormShow()
 {
-    // The usage-statistics request is not part of the program yet; nothing is sent.
+    SendUsagePing();
 }
 
 void TfrmMain::LoadConfig()
@@ -487,22 +462,46 @@ void TfrmMain::bbtCloseClick()
 
 void TfrmMain::bbtSelectRepClick(QAbstractButton *sender)
 {
-    // The folder picker is not part of the program yet; the button does nothing.
-    Q_UNUSED(sender);
+    const int tag = sender->property("tag").toInt();
+    if (tag != 1 && tag != 2)
+        return;
+    QComboBox *cbx = tag == 1 ? cbxRepSrc : cbxRepDst;
+    QLineEdit *edt = tag == 1 ? edtRepSrc : edtRepDst;
+    FolderDialog->SetDirectory(platform::trimText(cbx->currentText()));
+    if (FolderDialog->Execute())
+        edt->setText(FolderDialog->Directory());
+    else
+        edt->clear(); // the change rule then puts the selected folder back
 }
 
 void TfrmMain::bbtEditRepClick(QAbstractButton *sender)
 {
-    // The folder-list editor is not part of the program yet; the button does nothing.
-    Q_UNUSED(sender);
+    const int tag = sender->property("tag").toInt();
+    if (tag == 1 || tag == 2) {
+        FolderList list = tag == 1 ? FRepSrc : FRepDst;
+        const QString title = tag == 1 ? u"Liste ordonnée des chemins source"_s
+                                       : u"Liste ordonnée des chemins de destination"_s;
+        if (EditeListeRepertoires(list, title, this)) {
+            if (tag == 1)
+                setRepSrc(list);
+            else
+                setRepDst(list);
+        }
+    }
+    // Written back after every use, confirmed or cancelled.
+    SaveRepLists();
+    RepChange();
 }
 
 void TfrmMain::bbtOptionsClick()
 {
-    // The options dialog is not part of the program yet; the button does nothing.
+    // Written back after every use, confirmed or cancelled; a changed ExtendedView takes
+    // effect at the next start, so the layout is left alone.
+    EditeConfig(FConfig, FFichConfig, this);
+    SaveConfig();
 }
 
 void TfrmMain::bbtAboutClick()
 {
-    // The About box is not part of the program yet; the button does nothing.
+    ShowAboutBox(this);
 }

@@ -23,6 +23,8 @@ void initApplication();
 // The main window: the filter lines, the source and destination folders, and the copy.
 // It owns the settings record and both folder lists, and runs the start-up sequence when
 // it is created.
+class TFolderDialog;
+
 class TfrmMain : public QWidget
 {
     Q_OBJECT
@@ -58,15 +60,11 @@ public:
     void ApplyLayout();
 
 protected:
-    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
-    // Runs a button's handler inside an event, so that what it raises goes through
-    // Application::notify() to the top-level error reporting.
-    void deliver(const std::function<void()> &handler);
     void placeControls();
     QList<QWidget *> extendedOnlyControls() const;
     void FormCreate();
@@ -90,6 +88,7 @@ private:
     tyConfig FConfig;
     QString FRepConfig;
     QString FFichConfig;
+    TFolderDialog *FolderDialog = nullptr;
     FolderList FRepSrc;
     FolderList FRepDst;
     bool FExtendedView = false; // the layout mode, taken once at start-up

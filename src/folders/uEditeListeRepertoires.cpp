@@ -3,6 +3,7 @@
 #include "folders/FolderDialog.h"
 #include "platform/Paths.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/Reported.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -24,25 +25,6 @@ enum ActionTag {
     tagDelete = 3,
     tagUp = 4,
     tagDown = 5,
-};
-
-// Carries a handler to TfrmEditeListeRepertoires::event().
-class HandlerEvent : public QEvent
-{
-public:
-    explicit HandlerEvent(void (TfrmEditeListeRepertoires::*h)())
-        : QEvent(type())
-        , handler(h)
-    {
-    }
-
-    static QEvent::Type type()
-    {
-        static const auto registered = QEvent::Type(QEvent::registerEventType());
-        return registered;
-    }
-
-    void (TfrmEditeListeRepertoires::*handler)();
 };
 
 // Counts the program's own changes to the list box for as long as it lives.
@@ -221,10 +203,8 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
     for (QPushButton *button : { bbtReplace, bbtAdd, bbtDelete, bbtUp, bbtDown })
         connect(button, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtActionClick);
     connect(bbtFolder, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtFolderClick);
-    connect(bbtOpen, &QPushButton::clicked, this,
-        [this] { deliver(&TfrmEditeListeRepertoires::bbtOpenClick); });
-    connect(bbtSave, &QPushButton::clicked, this,
-        [this] { deliver(&TfrmEditeListeRepertoires::bbtSaveClick); });
+    platform::connectReported(bbtOpen, &QPushButton::clicked, this, [this] { bbtOpenClick(); });
+    platform::connectReported(bbtSave, &QPushButton::clicked, this, [this] { bbtSaveClick(); });
     connect(bbtOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(bbtCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -389,21 +369,6 @@ void TfrmEditeListeRepertoires::bbtSaveClick()
         return;
     // A list that the code page cannot hold is written as UTF-8, and goes on as UTF-8.
     FEncoding = writeFolderListFile(path, List());
-}
-
-void TfrmEditeListeRepertoires::deliver(void (TfrmEditeListeRepertoires::*handler)())
-{
-    HandlerEvent carrier(handler);
-    QCoreApplication::sendEvent(this, &carrier);
-}
-
-bool TfrmEditeListeRepertoires::event(QEvent *event)
-{
-    if (event->type() == HandlerEvent::type()) {
-        (this->*static_cast<HandlerEvent *>(event)->handler)();
-        return true;
-    }
-    return QDialog::event(event);
 }
 
 bool TfrmEditeListeRepertoires::eventFilter(QObject *watched, QEvent *event)

@@ -56,13 +56,9 @@ public:
     TFolderDialog *FolderDialog;
 
 protected:
-    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // Runs a handler inside an event of its own, so that what it raises reaches the top-level
-    // error reporting (Application::notify) without unwinding through Qt's input handling.
-    void deliver(void (TfrmEditeListeRepertoires::*handler)());
     void runAction(int tag);
     void putEditText(const QString &text);
 

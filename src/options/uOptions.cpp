@@ -8,6 +8,7 @@
 #include "platform/SpecialFolders.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/Reported.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -31,27 +32,6 @@
 namespace {
 
 const char *const kTag = "tag";
-
-// A button's handler carried by an event sent through the application, so that what it
-// raises reaches Application::notify() and the top-level error reporting without unwinding
-// through the button's own event handling.
-class HandlerEvent : public QEvent
-{
-public:
-    explicit HandlerEvent(std::function<void()> handler)
-        : QEvent(type())
-        , run(std::move(handler))
-    {
-    }
-
-    static QEvent::Type type()
-    {
-        static const auto registered = QEvent::Type(QEvent::registerEventType());
-        return registered;
-    }
-
-    std::function<void()> run;
-};
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
 {
@@ -182,10 +162,8 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
     connect(bbtLogFile, &QPushButton::clicked, this, &TfrmOptions::bbtLogFileClick);
     connect(bbtRepConfig, &QPushButton::clicked, this, &TfrmOptions::bbtRepConfigClick);
     for (QPushButton *button : { bbtCreateShortcutDesktop, bbtCreateShortcutStartMenu })
-        connect(button, &QPushButton::clicked, this, [this, button] {
-            HandlerEvent event([this, button] { bbtCreateShortcutClick(button); });
-            QCoreApplication::sendEvent(this, &event);
-        });
+        platform::connectReported(button, &QPushButton::clicked, this,
+            [this, button] { bbtCreateShortcutClick(button); });
     Panel1->installEventFilter(this);
 
     // Not resizable: the size the controls need, with bbtRepConfig hidden.
@@ -231,15 +209,6 @@ void TfrmOptions::bbtRepConfigClick()
 void TfrmOptions::Panel1DblClick()
 {
     bbtRepConfig->setVisible(true);
-}
-
-bool TfrmOptions::event(QEvent *event)
-{
-    if (event->type() == HandlerEvent::type()) {
-        static_cast<HandlerEvent *>(event)->run();
-        return true;
-    }
-    return QDialog::event(event);
 }
 
 bool TfrmOptions::eventFilter(QObject *watched, QEvent *event)

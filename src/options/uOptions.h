@@ -37,7 +37,6 @@ public:
     void Panel1DblClick();
 
 protected:
-    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

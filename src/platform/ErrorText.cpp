@@ -53,6 +53,8 @@ const char16_t *knownText(int code)
         return u"Mémoire insuffisante pour traiter cette commande.";
     case ENOMEDIUM:
         return u"Le périphérique n'est pas prêt.";
+    case ENODATA: // what a file without a version resource reports
+        return u"Le type de ressource spécifié est introuvable dans le fichier image.";
     case ENXIO:
     case ENODEV:
         return u"Le périphérique spécifié n'existe pas.";
