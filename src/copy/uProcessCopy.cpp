@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/Reported.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,28 +25,6 @@
 #include <algorithm>
 
 namespace {
-
-// One of the window's handlers, carried by an event: Qt lets an exception leave an event
-// handler for Application::notify() to report, but not a signal's slot.
-class HandlerEvent : public QEvent
-{
-public:
-    using Handler = void (TfrmCopy::*)();
-
-    explicit HandlerEvent(Handler h)
-        : QEvent(handlerType())
-        , handler(h)
-    {
-    }
-
-    static QEvent::Type handlerType()
-    {
-        static const auto type = QEvent::Type(QEvent::registerEventType());
-        return type;
-    }
-
-    const Handler handler;
-};
 
 QPushButton *makeButton(
     const QIcon &icon, const QString &text, const QString &name, QWidget *parent)
@@ -132,27 +111,12 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
     SaveDialog->setFileMode(QFileDialog::AnyFile);
     SaveDialog->setNameFilter(QStringLiteral("Fichier texte (*.txt)"));
 
-    connect(tmrCopy, &QTimer::timeout, this, [this] { deliver(&TfrmCopy::tmrCopyTimer); });
-    connect(bbtSave, &QPushButton::clicked, this, [this] { deliver(&TfrmCopy::bbtSaveClick); });
-    connect(bbtClose, &QPushButton::clicked, this, [this] { deliver(&TfrmCopy::bbtCloseClick); });
+    platform::connectReported(tmrCopy, &QTimer::timeout, this, [this] { tmrCopyTimer(); });
+    platform::connectReported(bbtSave, &QPushButton::clicked, this, [this] { bbtSaveClick(); });
+    platform::connectReported(bbtClose, &QPushButton::clicked, this, [this] { bbtCloseClick(); });
 }
 
 TfrmCopy::~TfrmCopy() = default;
-
-void TfrmCopy::deliver(void (TfrmCopy::*handler)())
-{
-    HandlerEvent event(handler);
-    QCoreApplication::sendEvent(this, &event);
-}
-
-bool TfrmCopy::event(QEvent *event)
-{
-    if (event->type() == HandlerEvent::handlerType()) {
-        (this->*static_cast<HandlerEvent *>(event)->handler)();
-        return true;
-    }
-    return QDialog::event(event);
-}
 
 void TfrmCopy::showEvent(QShowEvent *event)
 {

@@ -38,7 +38,6 @@ public slots:
     void reject() override;
 
 protected:
-    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override; // FormShow
     void closeEvent(QCloseEvent *event) override; // FormCloseQuery
 
@@ -47,8 +46,6 @@ private:
     void bbtSaveClick();
     void bbtCloseClick();
     bool FormCloseQuery() const;
-    // Runs a handler as an event, so that what it raises reaches the top-level reporting.
-    void deliver(void (TfrmCopy::*handler)());
     void pump();
 
     const tyConfig &m_config;
