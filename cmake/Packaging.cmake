@@ -1,0 +1,43 @@
+# Installation under the prefix and the Debian package that CPack builds from it
+# (`cpack -G DEB` in the build folder). The desktop entry, icons and AppStream metadata are
+# installed by data/.
+include(GNUInstallDirs)
+
+if(TARGET quillsift)
+  install(TARGETS quillsift RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quillsift)
+set(CPACK_PACKAGE_VENDOR Orvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Orvane <quillsift@orvane.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "copy the files of a folder that match wildcard filters")
+# Lines kept under 80 columns, as a Debian control file wants them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Quill Sift copies files from a source folder into a destination folder,"
+  "choosing them with a list of wildcard filters. Each run is shown in its own"
+  "window and can be appended to a log file. Source and destination folders are"
+  "picked from two lists of known folders kept between runs."
+  "The user interface is in French.")
+# The installed program carries no debug information; the exported symbols that name the
+# bug report's functions and the version-resource section stay.
+set(CPACK_STRIP_FILES ON)
+
+# quillsift_<version>_<architecture>.deb
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QS_PUBLISHER_URL}")
+# Depends: the libraries the program links, as dpkg-shlibdeps (dpkg-dev) names them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own texts in French, the icon theme the buttons fall back on, and the certificates the
+# HTTPS requests check against.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, adwaita-icon-theme, ca-certificates")
+
+# `package_source`: the tracked tree without build folders.
+set(CPACK_SOURCE_GENERATOR TXZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
+
+include(CPack)
