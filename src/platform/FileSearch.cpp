@@ -81,81 +81,65 @@ std::vector<Element> compile(const QString &pattern)
     return elements;
 }
 
-class Matcher
+// Whether the elements match the whole upper-cased name. Worked out from the last element
+// back to the first, one row of name positions per element: neither the stack nor the memory
+// grows with the pattern, however many wildcards a filter line holds.
+bool matchesCompiled(const std::vector<Element> &elements, const QString &name)
 {
-public:
-    Matcher(const std::vector<Element> &elements, const QString &name)
-        : m_elements(elements)
-        , m_name(name)
-        , m_lastDot(name.lastIndexOf(u'.'))
-        , m_width(name.size() + 1)
-        , m_seen(size_t(qsizetype(elements.size() + 1) * m_width), 0)
-    {
-    }
+    const qsizetype size = name.size();
+    const qsizetype lastDot = name.lastIndexOf(u'.');
+    // stop[n]: the first dot at or after n, or the end of the name.
+    std::vector<qsizetype> stop(size_t(size + 1), size);
+    for (qsizetype n = size - 1; n >= 0; --n)
+        stop[size_t(n)] = name.at(n) == u'.' ? n : stop[size_t(n + 1)];
 
-    bool matches() { return match(0, 0); }
-
-private:
-    // Whether the elements from e on match the name from n on; each pair is worked out once.
-    bool match(size_t e, qsizetype n)
-    {
-        const qsizetype size = m_name.size();
-        if (e == m_elements.size())
-            return n == size;
-        char &seen = m_seen[size_t(qsizetype(e) * m_width + n)];
-        if (seen)
-            return seen == 2;
-        const bool result = step(e, n, size);
-        seen = result ? 2 : 1;
-        return result;
-    }
-
-    bool step(size_t e, qsizetype n, qsizetype size)
-    {
-        const Element &element = m_elements[e];
+    // rest[n]: the elements after the current one match the name from n on.
+    std::vector<char> rest(size_t(size + 1), 0);
+    std::vector<char> row(size_t(size + 1), 0);
+    rest[size_t(size)] = 1;
+    const auto after = [&rest](qsizetype n) { return rest[size_t(n)] != 0; };
+    for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
+        const Element &element = *it;
         switch (element.token) {
         case Token::Literal:
-            return n < size && m_name.at(n) == element.literal && match(e + 1, n + 1);
-        case Token::Star:
-            for (qsizetype end = size; end >= n; --end)
-                if (match(e + 1, end))
-                    return true;
-            return false;
+            for (qsizetype n = 0; n <= size; ++n)
+                row[size_t(n)] = n < size && name.at(n) == element.literal && after(n + 1);
+            break;
+        case Token::Star: {
+            bool any = false;
+            for (qsizetype n = size; n >= 0; --n)
+                row[size_t(n)] = any = any || after(n);
+            break;
+        }
         case Token::DosStar: {
             // Up to and including the last dot, never past it; anything when none is left.
-            const qsizetype limit = m_lastDot >= n ? m_lastDot + 1 : size;
-            for (qsizetype end = limit; end >= n; --end)
-                if (match(e + 1, end))
-                    return true;
-            return false;
+            bool any = false;
+            for (qsizetype n = size; n > lastDot; --n)
+                row[size_t(n)] = any = any || after(n);
+            any = lastDot >= 0 && after(lastDot + 1);
+            for (qsizetype n = lastDot; n >= 0; --n)
+                row[size_t(n)] = any = any || after(n);
+            break;
         }
-        case Token::DosQm: {
-            qsizetype end = n;
-            while (end < size && end - n < element.count && m_name.at(end) != u'.')
-                ++end;
-            if (element.last && end - n < element.count && end < size && m_name.at(end) == u'.'
-                && match(e + 1, end + 1))
-                return true;
-            return match(e + 1, end);
-        }
+        case Token::DosQm:
+            for (qsizetype n = 0; n <= size; ++n) {
+                const qsizetype end = std::min(n + element.count, stop[size_t(n)]);
+                row[size_t(n)] = after(end)
+                    || (element.last && end - n < element.count && end < size
+                        && name.at(end) == u'.' && after(end + 1));
+            }
+            break;
         case Token::DosDot:
-            if (n == size)
-                return match(e + 1, n);
-            return m_name.at(n) == u'.' && match(e + 1, n + 1);
+            for (qsizetype n = 0; n <= size; ++n)
+                row[size_t(n)] = n == size ? after(n) : name.at(n) == u'.' && after(n + 1);
+            break;
         }
-        return false;
+        // Nothing left that could match: the elements before cannot change that.
+        if (std::none_of(row.begin(), row.end(), [](char cell) { return cell != 0; }))
+            return false;
+        std::swap(rest, row);
     }
-
-    const std::vector<Element> &m_elements;
-    const QString &m_name;
-    const qsizetype m_lastDot;
-    const qsizetype m_width;
-    std::vector<char> m_seen;
-};
-
-bool matchesCompiled(const std::vector<Element> &elements, const QString &upperName)
-{
-    return Matcher(elements, upperName).matches();
+    return rest[0] != 0;
 }
 
 } // namespace

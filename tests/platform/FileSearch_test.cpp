@@ -99,6 +99,17 @@ TEST(MatchesMaskTest, windowsRules_selectAsOnAVolumeWithoutShortNames)
     }
 }
 
+// Found by fuzzing: a filter line of many wildcards overflowed the stack.
+TEST(MatchesMaskTest, filterLineOfManyWildcards_isMatchedWithoutRecursion)
+{
+    const QString name = u"rapport.txt"_s;
+    EXPECT_TRUE(matchesMask(QString(100000, u'*'), name));
+    EXPECT_TRUE(matchesMask(u'*' + u".*"_s.repeated(50000), name));
+    EXPECT_FALSE(matchesMask(u"*.?"_s.repeated(50000) + u'x', name));
+    EXPECT_TRUE(matchesMask(QString(100000, u'?'), u"rapport"_s));
+    EXPECT_FALSE(matchesMask(QString(100000, u'a'), QString(255, u'a')));
+}
+
 class FileSearchTest : public testsupport::TempDirTest
 {
 protected:
