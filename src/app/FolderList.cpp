@@ -101,6 +101,14 @@ QByteArray encodeFolderList(const FolderList &list, TextEncoding *written)
                 break;
             }
         }
+        // A first folder that begins with "ï»¿", "ÿþ" or "þÿ" would read back as a mark.
+        if (encoding == TextEncoding::Ansi && !list.entries.isEmpty()) {
+            const QByteArray first = platform::toAnsi(list.entries.first());
+            for (const Mark &mark : kMarks) {
+                if (first.startsWith(mark.bytes))
+                    encoding = TextEncoding::Utf8;
+            }
+        }
     }
     if (written)
         *written = encoding;

@@ -121,6 +121,22 @@ TEST_F(FolderListTest, entryWindows1252Lacks_isWrittenAsUtf8WithMark)
     EXPECT_EQ(back.encoding, TextEncoding::Utf8);
 }
 
+// Found by fuzzing: in Windows-1252 these first folders began with the bytes of a mark.
+TEST_F(FolderListTest, firstEntryThatWouldReadAsAMark_isWrittenAsUtf8WithMark)
+{
+    for (const QString &first : { u"ÿþ/a"_s, u"þÿ"_s, u"ï»¿/dossier"_s }) {
+        SCOPED_TRACE(first.toStdString());
+        const FolderList folders { { first, u"/b"_s }, TextEncoding::Ansi };
+        EXPECT_EQ(writeFolderListFile(list(), folders), TextEncoding::Utf8);
+        const FolderList back = readFolderListFile(list());
+        EXPECT_EQ(back.entries, folders.entries);
+        EXPECT_EQ(back.encoding, TextEncoding::Utf8);
+    }
+    // Further down such bytes are ordinary text.
+    const FolderList later { { u"/a"_s, u"ÿþ"_s }, TextEncoding::Ansi };
+    EXPECT_EQ(encodeFolderList(later), QByteArray("/a\r\n\xFF\xFE\r\n"));
+}
+
 TEST_F(FolderListTest, fileCannotBeRead_raisesImpossibleDOuvrir)
 {
     makeDir(u"folder.txt"_s);
