@@ -319,6 +319,9 @@ int ProfileDocument::setValue(const QString &section, const QString &key, const 
         return EINVAL;
     if (hasLineBreak(value))
         return EINVAL;
+    // UTF-8 has no form for half of a surrogate pair: it would read back as something else.
+    if (m_encoding == Encoding::Utf8 && !QString(section + key + value).isValidUtf16())
+        return EINVAL;
 
     qsizetype header = findSection(section);
     if (header >= 0) {

@@ -196,6 +196,31 @@ TEST_F(ProfileFileTest, write_refusesWhatTheFileCannotHold)
     }
 }
 
+// Found by fuzzing: UTF-8 wrote half of a surrogate pair as '?', and reported success.
+TEST_F(ProfileFileTest, write_halfOfASurrogatePair_refusedOnlyWhereTheFileCannotHoldIt)
+{
+    const QString value = u"C:/journal"_s + QChar(char16_t(0xD83D));
+    const struct
+    {
+        QByteArray content;
+        int rc;
+    } cases[] = {
+        { utf8WithMark(u"[ACME]\r\nLogFile=old\r\n"_s), EINVAL },
+        { utf16(u"[ACME]\r\nLogFile=old\r\n"_s, true), 0 },
+        { "[ACME]\r\nLogFile=old\r\n", 0 }, // becomes UTF-16LE
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.content.toHex().toStdString());
+        testsupport::writeBytes(ini(), c.content);
+        EXPECT_EQ(writePrivateProfileString(u"ACME"_s, u"LogFile"_s, value, ini()), c.rc);
+        EXPECT_EQ(getPrivateProfileString(u"ACME"_s, u"LogFile"_s, QString(), ini()),
+            c.rc == 0 ? value : u"old"_s);
+        if (c.rc != 0) {
+            EXPECT_EQ(readFile(u"Options.ini"_s), c.content);
+        }
+    }
+}
+
 TEST_F(ProfileFileTest, write_unreadableOrUnwritablePlace_returnsTheError)
 {
     makeDir(u"folder.ini"_s);
