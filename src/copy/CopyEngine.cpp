@@ -84,6 +84,29 @@ Utf8Lengths utf8Lengths(QStringView path)
     return lengths;
 }
 
+// A character that would break a log line or act on a terminal: the C0 and C1 controls,
+// DEL, and the line and paragraph separators, which the list would show as line breaks.
+bool breaksLogLine(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+// Each such character becomes '?', the code page's own substitute: the list, the log file
+// and the saved log then show the same single line. A name with a line feed stays one line.
+QString printableLogText(const QString &text)
+{
+    const auto first = std::find_if(
+        text.cbegin(), text.cend(), [](QChar c) { return breaksLogLine(c.unicode()); });
+    if (first == text.cend())
+        return text;
+    QString shown = text;
+    for (qsizetype i = first - text.cbegin(); i < shown.size(); ++i) {
+        if (breaksLogLine(shown.at(i).unicode()))
+            shown[i] = u'?';
+    }
+    return shown;
+}
+
 bool isBlank(QStringView path)
 {
     for (const QChar c : path) {
@@ -325,8 +348,9 @@ void CopyRun::perFile(const QString &name)
         m_pump();
 }
 
-void CopyRun::addLog(const QString &text)
+void CopyRun::addLog(const QString &message)
 {
+    const QString text = printableLogText(message);
     if (!m_config.WithTimestamp) {
         m_log.append(text);
         return;

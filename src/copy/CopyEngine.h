@@ -64,8 +64,10 @@ public:
     // the replace branch runs the pump after the file.
     void perFile(const QString &name);
 
-    // A log line, with the timestamp prefix when WithTimestamp is set.
-    void addLog(const QString &text);
+    // A log line, with the timestamp prefix when WithTimestamp is set. Control characters
+    // (a file name may hold a line feed) are shown as '?', so that the line stays one line
+    // in the list, the log file and the saved log alike.
+    void addLog(const QString &message);
 
     // Appends the whole log to LogFile when one is set. Raises InOutError.
     void appendLogFile();
