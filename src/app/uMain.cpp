@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -66,6 +67,13 @@ QPushButton *makeButton(
     return button;
 }
 
+// A button that shows only its picture says what it does to the mouse and to assistive tools.
+void describeImageButton(QPushButton *button, const QString &words)
+{
+    button->setToolTip(words);
+    button->setAccessibleName(words);
+}
+
 } // namespace
 
 void initApplication()
@@ -92,6 +100,17 @@ void initApplication()
     }
     // Names the desktop's own theme lacks.
     QIcon::setFallbackThemeName(u"Adwaita"_s);
+
+    // The program's own icon for every window, message boxes and file dialogs included; the
+    // desktop entry's name lets the desktop match the windows with their launcher.
+    QIcon windowIcon;
+    const QDir renders(u":/icons"_s);
+    for (const QString &name : renders.entryList({ u"quillsift-*.png"_s }, QDir::Files))
+        windowIcon.addFile(renders.filePath(name));
+    if (windowIcon.isNull())
+        windowIcon = QIcon::fromTheme(u"quillsift"_s);
+    QApplication::setWindowIcon(windowIcon);
+    QGuiApplication::setDesktopFileName(u"quillsift"_s);
 }
 
 TfrmMain::TfrmMain(QWidget *parent)
@@ -161,10 +180,12 @@ void TfrmMain::createControls()
     lblRepSrc->setBuddy(cbxRepSrc);
     bbtRepSrc = makeButton(pnlClient, u"bbtRepSrc"_s, {}, editListIcon);
     bbtRepSrc->setProperty("tag", 1);
+    describeImageButton(bbtRepSrc, u"Modifier la liste des répertoires source"_s);
     edtRepSrc = new QLineEdit(pnlClient);
     edtRepSrc->setObjectName(u"edtRepSrc"_s);
     bbtSelectRepSrc = makeButton(pnlClient, u"bbtSelectRepSrc"_s, {}, pickIcon);
     bbtSelectRepSrc->setProperty("tag", 1);
+    describeImageButton(bbtSelectRepSrc, u"Choisir le répertoire source"_s);
 
     lblRepDst = new QLabel(u"Répertoire de &destination"_s, pnlClient);
     lblRepDst->setObjectName(u"lblRepDst"_s);
@@ -174,10 +195,12 @@ void TfrmMain::createControls()
     lblRepDst->setBuddy(cbxRepDst);
     bbtRepDst = makeButton(pnlClient, u"bbtRepDst"_s, {}, editListIcon);
     bbtRepDst->setProperty("tag", 2);
+    describeImageButton(bbtRepDst, u"Modifier la liste des répertoires de destination"_s);
     edtRepDst = new QLineEdit(pnlClient);
     edtRepDst->setObjectName(u"edtRepDst"_s);
     bbtSelectRepDst = makeButton(pnlClient, u"bbtSelectRepDst"_s, {}, pickIcon);
     bbtSelectRepDst->setProperty("tag", 2);
+    describeImageButton(bbtSelectRepDst, u"Choisir le répertoire de destination"_s);
 
     bbtOptions = makeButton(pnlClient, u"bbtOptions"_s, u"&Options"_s,
         platform::themeIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
@@ -190,7 +213,7 @@ void TfrmMain::createControls()
 
     bbtAbout = makeButton(pnlBottom, u"bbtAbout"_s, {},
         platform::themeIcon("help-about", QStyle::SP_MessageBoxInformation));
-    bbtAbout->setToolTip(u"A propos de..."_s);
+    describeImageButton(bbtAbout, u"A propos de..."_s);
     bbtClose = makeButton(pnlBottom, u"bbtClose"_s, u"&Fermer"_s,
         platform::themeIcon("application-exit", QStyle::SP_DialogCloseButton));
 
