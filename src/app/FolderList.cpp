@@ -70,9 +70,11 @@ FolderList decodeFolderList(const QByteArray &bytes)
     if (list.encoding == TextEncoding::Ansi) {
         text = platform::fromAnsi(body);
     } else {
-        // The mark was taken off above; a second one is part of the text.
-        QStringDecoder decoder(
-            converterOf(list.encoding), QStringConverter::Flag::ConvertInitialBom);
+        // The mark was taken off above; a second one is part of the text. The whole file is
+        // at hand: a sequence cut off by its end is no character, and shows as U+FFFD like
+        // any other, rather than vanish and leave the entry naming another folder.
+        QStringDecoder decoder(converterOf(list.encoding),
+            QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
         text = decoder(body);
     }
 

@@ -64,11 +64,22 @@ bool parseInteger(QStringView text, int &value)
     return true;
 }
 
+// The value as the platform's reader hands it over: in a buffer that ends at its first NUL,
+// so that a NUL byte in the file ends the value there.
+QString readValue(
+    const platform::ProfileDocument &document, const QString &key, const QString &defaultValue)
+{
+    QString value = document.readString(kSection, key, defaultValue);
+    const qsizetype nul = value.indexOf(QChar(0));
+    if (nul >= 0)
+        value.truncate(nul);
+    return value;
+}
+
 int readInteger(const platform::ProfileDocument &document, const QString &key, int defaultValue)
 {
     int value = 0;
-    return parseInteger(document.readString(kSection, key, QString()), value) ? value
-                                                                              : defaultValue;
+    return parseInteger(readValue(document, key, QString()), value) ? value : defaultValue;
 }
 
 bool readBool(const platform::ProfileDocument &document, const QString &key, bool defaultValue)
@@ -110,7 +121,7 @@ tyConfig readConfig(const QString &fichConfig)
     config.DontReplace = readBool(document, kDontReplace, defaults.DontReplace);
     config.AdaptatFiltre = readInteger(document, kAdaptatFiltre, defaults.AdaptatFiltre);
     config.WithTimestamp = readBool(document, kWithTimestamp, defaults.WithTimestamp);
-    config.LogFile = document.readString(kSection, kLogFile, defaults.LogFile);
+    config.LogFile = readValue(document, kLogFile, defaults.LogFile);
     config.ExtendedView = readBool(document, kExtendedView, defaults.ExtendedView);
     return config;
 }
