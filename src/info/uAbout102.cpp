@@ -108,15 +108,18 @@ QByteArray readSmallFile(const QString &path)
     return file.read(64 * 1024);
 }
 
-QPixmap backgroundPicture()
+// Both pictures are drawn for the screen's pixel density, so that they stay sharp on a dense
+// screen.
+QPixmap backgroundPicture(qreal pixelRatio)
 {
-    QPixmap picture(450, 288);
+    QPixmap picture(QSize(450, 288) * pixelRatio);
+    picture.setDevicePixelRatio(pixelRatio);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
     QLinearGradient page(0, 0, 0, 288);
     page.setColorAt(0, QColor(0xFF, 0xFF, 0xFF));
     page.setColorAt(1, QColor(0xDC, 0xE6, 0xF2));
-    painter.fillRect(picture.rect(), page);
+    painter.fillRect(QRect(0, 0, 450, 288), page);
 
     QLinearGradient band(0, 0, 160, 288);
     band.setColorAt(0, QColor(0x1F, 0x3A, 0x5F));
@@ -136,9 +139,10 @@ QPixmap backgroundPicture()
     return picture;
 }
 
-QPixmap donatePicture()
+QPixmap donatePicture(qreal pixelRatio)
 {
-    QPixmap picture(74, 21);
+    QPixmap picture(QSize(74, 21) * pixelRatio);
+    picture.setDevicePixelRatio(pixelRatio);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -153,8 +157,36 @@ QPixmap donatePicture()
     font.setBold(true);
     painter.setFont(font);
     painter.setPen(QColor(0x1F, 0x3A, 0x5F));
-    painter.drawText(picture.rect(), Qt::AlignCenter, u"Donate"_s);
+    painter.drawText(QRect(0, 0, 74, 21), Qt::AlignCenter, u"Donate"_s);
     return picture;
+}
+
+// A one-line label that shows what fits of its text, ending with an ellipsis: a long system
+// description never runs past the box's edge or into the link beside it.
+class LineLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        style()->drawItemText(&painter, room, int(alignment()), palette(), isEnabled(),
+            fontMetrics().elidedText(text(), Qt::ElideRight, room.width()), foregroundRole());
+    }
+};
+
+// Sizes a one-line label to its text, ending at `right` at the latest; the whole text is then
+// its tooltip.
+void fitLine(QLabel *label, int right)
+{
+    label->adjustSize();
+    const bool cut = label->x() + label->width() > right;
+    if (cut)
+        label->resize(right - label->x(), label->height());
+    label->setToolTip(cut ? label->text() : QString());
 }
 
 // A label whose right edge stays at `right` whatever its text.
@@ -325,8 +357,9 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     tahoma.setPixelSize(11);
     setFont(tahoma);
 
-    auto makeLabel = [this](const QString &name, const QString &text, int left, int top) {
-        auto *label = new QLabel(text, this);
+    auto makeLabel = [this](const QString &name, const QString &text, int left, int top,
+                         bool oneLine = false) {
+        QLabel *label = oneLine ? new about::LineLabel(text, this) : new QLabel(text, this);
         label->setObjectName(name);
         label->setTextFormat(Qt::PlainText);
         label->adjustSize();
@@ -338,7 +371,7 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     Image1->setObjectName(u"Image1"_s);
     Image1->setGeometry(0, 0, 450, 288);
     Image1->setAlignment(Qt::AlignCenter);
-    Image1->setPixmap(about::backgroundPicture());
+    Image1->setPixmap(about::backgroundPicture(devicePixelRatioF()));
 
     imgBug = new QLabel(this);
     imgBug->setObjectName(u"imgBug"_s);
@@ -375,8 +408,9 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     memNews->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memNews->setTabChangesFocus(true);
 
-    lblWindowsVersion = makeLabel(u"lblWindowsVersion"_s, u"lblWindowsVersion"_s, 170, 223);
-    lblCompilerVersion = makeLabel(u"lblCompilerVersion"_s, u"lblCompilerVersion"_s, 170, 239);
+    lblWindowsVersion = makeLabel(u"lblWindowsVersion"_s, u"lblWindowsVersion"_s, 170, 223, true);
+    lblCompilerVersion
+        = makeLabel(u"lblCompilerVersion"_s, u"lblCompilerVersion"_s, 170, 239, true);
 
     lblWebSite = makeLabel(u"lblWebSite"_s, QUrl(info::publisherUrl()).host(), 0, 239);
     lblWebSite->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -393,7 +427,7 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     imgDonate->setObjectName(u"imgDonate"_s);
     imgDonate->setGeometry(268, 257, 74, 21);
     imgDonate->setAttribute(Qt::WA_TranslucentBackground);
-    imgDonate->setPixmap(about::donatePicture());
+    imgDonate->setPixmap(about::donatePicture(devicePixelRatioF()));
     imgDonate->setCursor(Qt::PointingHandCursor);
     imgDonate->setProperty("Tag", 2);
     imgDonate->installEventFilter(this);
@@ -433,9 +467,9 @@ void TfrmAbout102::FormCreate()
     lblNewVersion->setVisible(about::IsNewVersionAvailable());
     memNews->setPlainText(about::ReadUpdateNews());
     lblWindowsVersion->setText(about::FormatOperatingSystem(about::CurrentOperatingSystem()));
-    lblWindowsVersion->adjustSize();
+    about::fitLine(lblWindowsVersion, 442);
     lblCompilerVersion->setText(u"Compiled with "_s + about::GetCompilerVersionText());
-    lblCompilerVersion->adjustSize();
+    about::fitLine(lblCompilerVersion, lblWebSite->x() - 8);
 }
 
 void TfrmAbout102::BitBtn1Click()
