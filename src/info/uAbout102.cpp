@@ -428,6 +428,9 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     imgDonate->setGeometry(268, 257, 74, 21);
     imgDonate->setAttribute(Qt::WA_TranslucentBackground);
     imgDonate->setPixmap(about::donatePicture(devicePixelRatioF()));
+    // A picture link still says where it leads.
+    imgDonate->setToolTip(u"Donate"_s);
+    imgDonate->setAccessibleName(u"Donate"_s);
     imgDonate->setCursor(Qt::PointingHandCursor);
     imgDonate->setProperty("Tag", 2);
     imgDonate->installEventFilter(this);
