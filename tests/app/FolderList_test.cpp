@@ -3,6 +3,7 @@
 #include "../platform/FileSizeLimit.h"
 #include "platform/Ansi.h"
 #include "platform/Error.h"
+#include "support/Bytes.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
@@ -10,25 +11,10 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using testsupport::utf16;
+using testsupport::utf8WithMark;
 
 namespace {
-
-QByteArray utf16(const QString &text, bool littleEndian)
-{
-    QByteArray bytes(littleEndian ? "\xFF\xFE" : "\xFE\xFF", 2);
-    for (const QChar c : text) {
-        const char low = char(c.unicode() & 0xFF);
-        const char high = char(c.unicode() >> 8);
-        bytes.append(littleEndian ? low : high);
-        bytes.append(littleEndian ? high : low);
-    }
-    return bytes;
-}
-
-QByteArray utf8WithMark(const QString &text)
-{
-    return "\xEF\xBB\xBF" + text.toUtf8();
-}
 
 class FolderListTest : public testsupport::TempDirTest
 {

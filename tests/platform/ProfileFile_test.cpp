@@ -1,5 +1,6 @@
 #include "platform/ProfileFile.h"
 
+#include "support/Bytes.h"
 #include "support/Fixtures.h"
 
 #include <QFile>
@@ -11,25 +12,10 @@
 
 using namespace platform;
 using namespace Qt::StringLiterals;
+using testsupport::utf16;
+using testsupport::utf8WithMark;
 
 namespace {
-
-QByteArray utf16(const QString &text, bool littleEndian)
-{
-    QByteArray bytes(littleEndian ? "\xFF\xFE" : "\xFE\xFF", 2);
-    for (const QChar c : text) {
-        const char low = char(c.unicode() & 0xFF);
-        const char high = char(c.unicode() >> 8);
-        bytes.append(littleEndian ? low : high);
-        bytes.append(littleEndian ? high : low);
-    }
-    return bytes;
-}
-
-QByteArray utf8WithMark(const QString &text)
-{
-    return "\xEF\xBB\xBF" + text.toUtf8();
-}
 
 class ProfileFileTest : public testsupport::TempDirTest
 {
