@@ -2,6 +2,7 @@
 // settings files, list files of 100,000 entries or of invalid text, a filter box of 10,000
 // lines or of a line of 100,000 characters. No crash, no hang, the start-up finishes, and
 // defaults stand where the settings rules give them.
+#include "MainWindowFixture.h"
 #include "app/uMain.h"
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
@@ -32,10 +33,10 @@
 
 using namespace Qt::Literals::StringLiterals;
 using testsupport::reportedErrors;
+using uitest::onNextModalOf;
 
 namespace {
 
-const QString kSettings = u"config/Orvane/quillSift/"_s;
 const QString kEndMessage = u"La copie des fichiers est terminée."_s;
 
 QByteArray randomBytes(qsizetype size, quint32 startValue)
@@ -81,37 +82,15 @@ private:
     QTimer m_timer;
 };
 
-class BadInputTest : public testsupport::TempDirTest
+class BadInputTest : public uitest::MainWindowFixture
 {
 protected:
-    void SetUp() override
+    // A settings folder holding this one file only, and no error reported yet.
+    void onlySettingsFile(const QString &name, const QByteArray &bytes) const
     {
-        TempDirTest::SetUp();
-        m_savedConfigHome = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(makeDir(u"config"_s)));
-    }
-
-    void TearDown() override { qputenv("XDG_CONFIG_HOME", m_savedConfigHome); }
-
-    QString settingsFile(const QString &name) const { return file(kSettings + name); }
-    QByteArray readSettings(const QString &name) const { return readFile(kSettings + name); }
-    void writeSettings(const QString &name, const QByteArray &bytes) const
-    {
-        writeFile(kSettings + name, bytes);
-    }
-
-    static std::unique_ptr<TfrmMain> openWindow()
-    {
-        auto window = std::make_unique<TfrmMain>();
-        window->show();
-        return window;
-    }
-
-    template<typename T> static T *child(const QWidget &window, const QString &name)
-    {
-        T *found = window.findChild<T *>(name);
-        EXPECT_NE(found, nullptr) << name.toStdString();
-        return found;
+        QDir(file(u"config"_s)).removeRecursively();
+        writeSettings(name, bytes);
+        reportedErrors().clear();
     }
 
     static void expectDefaults(const tyConfig &config)
@@ -136,13 +115,7 @@ protected:
 
         QStringList log;
         QString endMessage;
-        testsupport::onNextModal([&](QWidget *modal) {
-            auto *form = qobject_cast<TfrmCopy *>(modal);
-            if (!form) {
-                ADD_FAILURE() << "expected the copy window";
-                modal->close();
-                return;
-            }
+        onNextModalOf<TfrmCopy>("the copy window", [&](TfrmCopy *form) {
             testsupport::onNextModal(
                 [&, form](QWidget *box) {
                     endMessage = testsupport::dialogText(box);
@@ -159,8 +132,6 @@ protected:
         EXPECT_EQ(endMessage, kEndMessage);
         return log;
     }
-
-    QByteArray m_savedConfigHome;
 };
 
 TEST_F(BadInputTest, damagedOrHugeSettingsFile_startUpFinishesWithDefaultsAndKeepsItsBytes)
@@ -188,9 +159,7 @@ TEST_F(BadInputTest, damagedOrHugeSettingsFile_startUpFinishesWithDefaultsAndKee
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        QDir(file(u"config"_s)).removeRecursively();
-        writeSettings(u"Options.ini"_s, c.bytes);
-        reportedErrors().clear();
+        onlySettingsFile(u"Options.ini"_s, c.bytes);
 
         const auto window = openWindow();
 
@@ -266,13 +235,7 @@ TEST_F(BadInputTest, listFilesOf100000Entries_oneQuestionThenEverythingKeptAndEd
     // typed text with every entry.
     const QString added = file(u"nouveau"_s);
     bool edited = false;
-    testsupport::onNextModal([&](QWidget *modal) {
-        auto *frm = qobject_cast<TfrmEditeListeRepertoires *>(modal);
-        if (!frm) {
-            ADD_FAILURE() << "expected the editor";
-            modal->close();
-            return;
-        }
+    onNextModalOf<TfrmEditeListeRepertoires>("the editor", [&](TfrmEditeListeRepertoires *frm) {
         EXPECT_EQ(frm->lbxFolders->count(), 100000);
         EXPECT_EQ(frm->SelectedIndex(), 0);
         // Typed in the end: the text up to its last character is put in at once.
@@ -328,9 +291,7 @@ TEST_F(BadInputTest, listFilesOfInvalidText_decodedAskedAboutAndWrittenBackStabl
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        QDir(file(u"config"_s)).removeRecursively();
-        writeSettings(u"RepSrc.txt"_s, c.bytes);
-        reportedErrors().clear();
+        onlySettingsFile(u"RepSrc.txt"_s, c.bytes);
         const FolderList decoded = decodeFolderList(c.bytes);
 
         KeepEveryEntry keep;
@@ -361,13 +322,7 @@ TEST_F(BadInputTest, listFilesOfInvalidText_decodedAskedAboutAndWrittenBackStabl
         // The editor opens the same file, and saves it so that it reads back the same.
         const QString saved = file(u"copie.txt"_s);
         FolderList list = again->repSrc();
-        testsupport::onNextModal([&](QWidget *modal) {
-            auto *frm = qobject_cast<TfrmEditeListeRepertoires *>(modal);
-            if (!frm) {
-                ADD_FAILURE() << "expected the editor";
-                modal->close();
-                return;
-            }
+        onNextModalOf<TfrmEditeListeRepertoires>("the editor", [&](TfrmEditeListeRepertoires *frm) {
             frm->SetList({});
             folderstest::answerNextFileDialog(settingsFile(u"RepSrc.txt"_s));
             QTest::mouseClick(frm->bbtOpen, Qt::LeftButton);

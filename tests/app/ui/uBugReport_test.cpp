@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "app/uBugReport.h"
 
 #include "platform/Error.h"
@@ -75,26 +76,22 @@ QRegularExpression recordPattern(const QString &error)
         + QRegularExpression::escape(error) + u"\nCall stack:\n(.+\n)+\n"_s);
 }
 
-class BugReportTest : public testsupport::TempDirTest
+class BugReportTest : public uitest::MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        m_savedConfigHome = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(makeDir(u"config"_s)));
+        MainWindowFixture::SetUp();
         bugreport::installErrorReporting();
     }
 
     void TearDown() override
     {
         testsupport::installErrorRecorder();
-        qputenv("XDG_CONFIG_HOME", m_savedConfigHome);
+        MainWindowFixture::TearDown();
     }
 
-    QString reportFile() const { return file(u"config/Orvane/quillSift/bugreport.txt"_s); }
-
-    QByteArray m_savedConfigHome;
+    QString reportFile() const { return settingsFile(u"bugreport.txt"_s); }
 };
 
 TEST_F(BugReportTest, uncaughtError_isAppendedToTheReportAndShownUntilContinue)

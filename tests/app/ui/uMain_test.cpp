@@ -1,3 +1,4 @@
+#include "MainWindowFixture.h"
 #include "app/uMain.h"
 
 #include "support/Fixtures.h"
@@ -22,10 +23,9 @@
 
 using namespace Qt::Literals::StringLiterals;
 using testsupport::reportedErrors;
+using uitest::kSettings;
 
 namespace {
-
-const QString kSettings = u"config/Orvane/quillSift/"_s;
 
 void clickButton(QWidget *dialog, const QString &text)
 {
@@ -70,23 +70,9 @@ void closeCopyWindow(QWidget *copyWindow, int attemptsLeft = 500)
         [copyWindow, attemptsLeft] { closeCopyWindow(copyWindow, attemptsLeft - 1); });
 }
 
-class MainWindowTest : public testsupport::TempDirTest
+class MainWindowTest : public uitest::MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        m_savedConfigHome = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(makeDir(u"config"_s)));
-    }
-
-    void TearDown() override { qputenv("XDG_CONFIG_HOME", m_savedConfigHome); }
-
-    QString settingsFile(const QString &name) const { return file(kSettings + name); }
-    void writeSettings(const QString &name, const QByteArray &bytes) const
-    {
-        writeFile(kSettings + name, bytes);
-    }
     void writeList(const QString &name, const QStringList &entries) const
     {
         QByteArray bytes;
@@ -97,20 +83,6 @@ protected:
     void useExtendedLayout() const
     {
         writeSettings(u"Options.ini"_s, "[ACME]\r\nExtendedView=1\r\n");
-    }
-
-    std::unique_ptr<TfrmMain> openWindow()
-    {
-        auto window = std::make_unique<TfrmMain>();
-        window->show();
-        return window;
-    }
-
-    template<typename T> static T *child(const TfrmMain &window, const QString &name)
-    {
-        T *found = window.findChild<T *>(name);
-        EXPECT_NE(found, nullptr) << name.toStdString();
-        return found;
     }
 
     // A user's choice in a drop-down list, by keyboard.
@@ -128,8 +100,6 @@ protected:
         QTest::keyClick(edt, Qt::Key_Delete);
         QTest::keyClicks(edt, text);
     }
-
-    QByteArray m_savedConfigHome;
 };
 
 TEST_F(MainWindowTest, firstStart_createsSettingsAndEmptyListFiles_copyDisabled)
