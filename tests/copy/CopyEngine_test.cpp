@@ -1,3 +1,4 @@
+#include "CopyRunFixture.h"
 #include "app/Settings.h"
 #include "copy/CopyEngine.h"
 #include "platform/Error.h"
@@ -21,6 +22,7 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace copytest;
 using testsupport::readBytes;
 
 namespace {
@@ -29,31 +31,6 @@ const QString kTooLong = QStringLiteral("Le chemin spécifié est trop long");
 const QString kInvalid = QStringLiteral("Caractères non valides dans le chemin");
 const QString kNoPath = QStringLiteral("Impossible de trouver le chemin spécifié");
 const QString kNoFile = QStringLiteral("Impossible de trouver le fichier spécifié");
-
-QString filterLine(const QString &adapted, const QString &filter)
-{
-    return u"Filtre: \"" + adapted + u"\"  (\"" + filter + u"\")";
-}
-
-QString copyLine(const QString &source, const QString &target)
-{
-    return u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"';
-}
-
-QString existsLine(const QString &target)
-{
-    return u"Le fichier \"" + target + u"\" existe déjà.";
-}
-
-QString replaceLine(const QString &target)
-{
-    return u"Attention: Le fichier \"" + target + u"\" existe déjà, il va être remplacé.";
-}
-
-QString errorLine(const QString &message)
-{
-    return u"Erreur: " + message;
-}
 
 // An absolute path of exactly `bytes` bytes in UTF-8, made of names of at most 200 bytes,
 // each character `unit` (of one or two bytes).
@@ -89,57 +66,13 @@ QString errorOf(const std::function<void()> &action)
     return {};
 }
 
-// Runs work in a forked child whose files cannot grow beyond limit bytes (a write then
-// fails with EFBIG, even for root) and returns the text work returned.
-QString inChildWithFileSizeLimit(rlim_t limit, const std::function<QString()> &work)
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return QStringLiteral("no pipe");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit rl { limit, limit };
-        QByteArray result = "setrlimit failed";
-        if (::setrlimit(RLIMIT_FSIZE, &rl) == 0)
-            result = work().toUtf8();
-        if (::write(fds[1], result.constData(), size_t(result.size())) < 0)
-            ::_exit(2);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    QByteArray result;
-    char buffer[512];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, n);
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return QString::fromUtf8(result);
-}
-
-class CopyEngineTest : public testsupport::TempDirTest
+class CopyEngineTest : public CopyRunFixture
 {
 protected:
-    void SetUp() override
-    {
-        TempDirTest::SetUp();
-        src = makeDir(QStringLiteral("src")) + u'/';
-        dst = makeDir(QStringLiteral("dst")) + u'/';
-        config.DontReplace = false;
-        config.AdaptatFiltre = 0;
-        config.WithTimestamp = false;
-        config.LogFile.clear();
-    }
-
+    // A run whose message pumps are counted.
     QList<QString> run(const QStringList &filters)
     {
-        LogLines log;
-        CopyRun copy(config, src, dst, log, [this] { ++pumps; });
-        copy.runFilters(filters);
-        return log.lines;
+        return CopyRunFixture::run(filters, [this] { ++pumps; });
     }
 
     QString inSrc(const QString &name, const QByteArray &content = "data")
@@ -147,9 +80,6 @@ protected:
         return writeFile(u"src/" + name, content);
     }
 
-    tyConfig config;
-    QString src;
-    QString dst;
     int pumps = 0;
 };
 
@@ -437,33 +367,17 @@ TEST_F(CopyEngineTest, sourceEqualsDestination_losesNothingInEitherBranch)
 
 TEST_F(CopyEngineTest, sourceVanishingBeforeItsCopy_givesOneErrorLineAndTheRunGoesOn)
 {
-    // The sink removes b.txt as the run announces its copy: after selection, before the copy.
-    class Vanishing : public LogLines
-    {
-    public:
-        explicit Vanishing(QString victim)
-            : m_victim(std::move(victim))
-        {
-        }
-        void append(const QString &line) override
-        {
-            LogLines::append(line);
-            if (line.startsWith(u"Copie du fichier \"" + m_victim + u'"'))
-                QFile::remove(m_victim);
-        }
-
-    private:
-        QString m_victim;
-    };
-
     inSrc(QStringLiteral("a.txt"));
     const QString victim = inSrc(QStringLiteral("b.txt"));
     inSrc(QStringLiteral("c.txt"));
-    Vanishing log(victim);
-    CopyRun copy(config, src, dst, log, {});
-    copy.runFilters({ QStringLiteral("*.txt") });
+    // b.txt is removed as the run announces its copy: after selection, before the copy.
+    const QList<QString> log
+        = CopyRunFixture::run({ QStringLiteral("*.txt") }, {}, [&victim](const QString &line) {
+              if (line.startsWith(u"Copie du fichier \"" + victim + u'"'))
+                  QFile::remove(victim);
+          });
 
-    EXPECT_EQ(log.lines,
+    EXPECT_EQ(log,
         (QList<QString> { filterLine(QStringLiteral("*.txt"), QStringLiteral("*.txt")),
             copyLine(src + u"a.txt", dst + u"a.txt"), copyLine(victim, dst + u"b.txt"),
             errorLine(kNoFile), copyLine(src + u"c.txt", dst + u"c.txt") }));

@@ -3,6 +3,7 @@
 // links and special entries, names with control characters. After each: the run goes on or
 // ends as it should, the log says what happened, nothing that was there is damaged and no
 // temporary file is left (hidden names included).
+#include "CopyRunFixture.h"
 #include "app/Settings.h"
 #include "copy/CopyEngine.h"
 #include "platform/ErrorText.h"
@@ -25,42 +26,13 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace copytest;
 using testsupport::readBytes;
 
 namespace {
 
 const QString kNoPath = u"Impossible de trouver le chemin spécifié"_s;
 const QString kNoFile = u"Impossible de trouver le fichier spécifié"_s;
-
-QString filterLine(const QString &filter)
-{
-    return u"Filtre: \""_s + filter + u"\"  (\""_s + filter + u"\")"_s;
-}
-
-QString copyLine(const QString &source, const QString &target)
-{
-    return u"Copie du fichier \""_s + source + u"\" vers \""_s + target + u'"';
-}
-
-QString existsLine(const QString &target)
-{
-    return u"Le fichier \""_s + target + u"\" existe déjà."_s;
-}
-
-QString replaceLine(const QString &target)
-{
-    return u"Attention: Le fichier \""_s + target + u"\" existe déjà, il va être remplacé."_s;
-}
-
-QString errorLine(int code)
-{
-    return u"Erreur: "_s + platform::sysErrorMessage(code);
-}
-
-QString errorLine(const QString &message)
-{
-    return u"Erreur: "_s + message;
-}
 
 // Every entry of a folder, hidden ones (the copy's temporaries) included, by name.
 QStringList entriesOf(const QString &folder)
@@ -77,62 +49,13 @@ QByteArray pattern(qsizetype size)
     return bytes;
 }
 
-// Runs work in a forked child whose files cannot grow beyond limit bytes (a write then fails
-// with EFBIG, even for root), and returns the text work returned.
-QString inChildWithFileSizeLimit(rlim_t limit, const std::function<QString()> &work)
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return u"no pipe"_s;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit rl { limit, limit };
-        QByteArray result = "setrlimit failed";
-        if (::setrlimit(RLIMIT_FSIZE, &rl) == 0)
-            result = work().toUtf8();
-        const bool sent = ::write(fds[1], result.constData(), size_t(result.size())) >= 0;
-        ::_exit(sent ? 0 : 2);
-    }
-    ::close(fds[1]);
-    QByteArray result;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, n);
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return QString::fromUtf8(result);
-}
-
-// A log that lets a test act at the moment a given line is logged: the "Copie du fichier"
-// line comes after the file's selection and right before its copy.
-class HookedLog : public LogLines
-{
-public:
-    void append(const QString &line) override
-    {
-        LogLines::append(line);
-        if (onLine)
-            onLine(line);
-    }
-
-    std::function<void(const QString &)> onLine;
-};
-
-class CopyFaultsTest : public testsupport::TempDirTest
+class CopyFaultsTest : public CopyRunFixture
 {
 protected:
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        resetFolders();
-        config.DontReplace = false;
-        config.AdaptatFiltre = 0;
-        config.WithTimestamp = false;
-        config.LogFile.clear();
+        CopyRunFixture::SetUp();
+        other = makeDir(u"other"_s) + u'/';
     }
 
     void resetFolders()
@@ -144,16 +67,6 @@ protected:
         other = makeDir(u"other"_s) + u'/';
     }
 
-    QList<QString> run(const QStringList &filters, CopyRun::Pump pump = {},
-        std::function<void(const QString &)> onLine = {})
-    {
-        HookedLog log;
-        log.onLine = std::move(onLine);
-        CopyRun copy(config, src, dst, log, std::move(pump));
-        copy.runFilters(filters);
-        return log.lines;
-    }
-
     static void symlink(const QString &target, const QString &name)
     {
         ASSERT_EQ(
@@ -162,9 +75,6 @@ protected:
             << name.toStdString();
     }
 
-    tyConfig config;
-    QString src;
-    QString dst;
     QString other;
 };
 
