@@ -33,6 +33,7 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <tuple>
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
@@ -72,6 +73,32 @@ void describeImageButton(QPushButton *button, const QString &words)
 {
     button->setToolTip(words);
     button->setAccessibleName(words);
+}
+
+// The controls that choose one folder, created in tab order: its caption, its list, the list
+// editor's button, the typed folder and the picker's button. Names end in `which` ("Src",
+// "Dst"); both buttons carry `tag`, which tells their handlers the list they serve. `folder`
+// completes "répertoire(s) ..." in the buttons' descriptions.
+std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> makeFolderControls(
+    QWidget *parent, const QString &which, int tag, const QString &caption, const QString &folder)
+{
+    auto *lbl = new QLabel(caption, parent);
+    lbl->setObjectName(u"lblRep"_s + which);
+    lbl->setFont(boldFont());
+    auto *cbx = new QComboBox(parent);
+    cbx->setObjectName(u"cbxRep"_s + which);
+    lbl->setBuddy(cbx);
+    QPushButton *bbtEdit = makeButton(parent, u"bbtRep"_s + which, {},
+        platform::themeIcon("format-justify-fill", QStyle::SP_FileDialogListView));
+    bbtEdit->setProperty("tag", tag);
+    describeImageButton(bbtEdit, u"Modifier la liste des répertoires "_s + folder);
+    auto *edt = new QLineEdit(parent);
+    edt->setObjectName(u"edtRep"_s + which);
+    QPushButton *bbtSelect = makeButton(parent, u"bbtSelectRep"_s + which, {},
+        platform::themeIcon("folder-open", QStyle::SP_DirOpenIcon));
+    bbtSelect->setProperty("tag", tag);
+    describeImageButton(bbtSelect, u"Choisir le répertoire "_s + folder);
+    return { lbl, cbx, bbtEdit, edt, bbtSelect };
 }
 
 } // namespace
@@ -168,39 +195,10 @@ void TfrmMain::createControls()
     // Tab moves on to the next control, it is never part of a filter.
     memFilter->setTabChangesFocus(true);
 
-    const QIcon editListIcon
-        = platform::themeIcon("format-justify-fill", QStyle::SP_FileDialogListView);
-    const QIcon pickIcon = platform::themeIcon("folder-open", QStyle::SP_DirOpenIcon);
-
-    lblRepSrc = new QLabel(u"Répertoire &source"_s, pnlClient);
-    lblRepSrc->setObjectName(u"lblRepSrc"_s);
-    lblRepSrc->setFont(boldFont());
-    cbxRepSrc = new QComboBox(pnlClient);
-    cbxRepSrc->setObjectName(u"cbxRepSrc"_s);
-    lblRepSrc->setBuddy(cbxRepSrc);
-    bbtRepSrc = makeButton(pnlClient, u"bbtRepSrc"_s, {}, editListIcon);
-    bbtRepSrc->setProperty("tag", 1);
-    describeImageButton(bbtRepSrc, u"Modifier la liste des répertoires source"_s);
-    edtRepSrc = new QLineEdit(pnlClient);
-    edtRepSrc->setObjectName(u"edtRepSrc"_s);
-    bbtSelectRepSrc = makeButton(pnlClient, u"bbtSelectRepSrc"_s, {}, pickIcon);
-    bbtSelectRepSrc->setProperty("tag", 1);
-    describeImageButton(bbtSelectRepSrc, u"Choisir le répertoire source"_s);
-
-    lblRepDst = new QLabel(u"Répertoire de &destination"_s, pnlClient);
-    lblRepDst->setObjectName(u"lblRepDst"_s);
-    lblRepDst->setFont(boldFont());
-    cbxRepDst = new QComboBox(pnlClient);
-    cbxRepDst->setObjectName(u"cbxRepDst"_s);
-    lblRepDst->setBuddy(cbxRepDst);
-    bbtRepDst = makeButton(pnlClient, u"bbtRepDst"_s, {}, editListIcon);
-    bbtRepDst->setProperty("tag", 2);
-    describeImageButton(bbtRepDst, u"Modifier la liste des répertoires de destination"_s);
-    edtRepDst = new QLineEdit(pnlClient);
-    edtRepDst->setObjectName(u"edtRepDst"_s);
-    bbtSelectRepDst = makeButton(pnlClient, u"bbtSelectRepDst"_s, {}, pickIcon);
-    bbtSelectRepDst->setProperty("tag", 2);
-    describeImageButton(bbtSelectRepDst, u"Choisir le répertoire de destination"_s);
+    std::tie(lblRepSrc, cbxRepSrc, bbtRepSrc, edtRepSrc, bbtSelectRepSrc)
+        = makeFolderControls(pnlClient, u"Src"_s, 1, u"Répertoire &source"_s, u"source"_s);
+    std::tie(lblRepDst, cbxRepDst, bbtRepDst, edtRepDst, bbtSelectRepDst) = makeFolderControls(
+        pnlClient, u"Dst"_s, 2, u"Répertoire de &destination"_s, u"de destination"_s);
 
     bbtOptions = makeButton(pnlClient, u"bbtOptions"_s, u"&Options"_s,
         platform::themeIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
