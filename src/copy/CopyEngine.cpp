@@ -116,6 +116,26 @@ bool isBlank(QStringView path)
     return true;
 }
 
+// An absolute path without empty, "." or ".." names and without a trailing '/' is its own
+// full form, and its folder part is the folder the kernel walks through to reach it.
+bool isPlainAbsolute(QStringView path)
+{
+    if (!path.startsWith(u'/') || path.endsWith(u'/'))
+        return false;
+    const qsizetype size = path.size();
+    qsizetype start = 1;
+    while (start <= size) {
+        qsizetype end = path.indexOf(u'/', start);
+        if (end < 0)
+            end = size;
+        const QStringView name = path.sliced(start, end - start);
+        if (name.isEmpty() || name == u"." || name == u"..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 // The tests of one path, in their order; the first that fails raises its message.
 void checkPath(const QString &path, bool isSource)
 {
@@ -125,6 +145,19 @@ void checkPath(const QString &path, bool isSource)
     // A colon is an ordinary character here, so there is no drive or stream test.
     if (isBlank(path) || path.contains(QChar(0)))
         throw AppError(invalidCharactersText());
+
+    // The run's own paths take the short way: shorter than PATH_MAX, they are their own
+    // full form, and a source file found at such a path proves its folder, so the folder
+    // is looked up only when the file is not there (to tell which message applies).
+    if (isPlainAbsolute(path)) {
+        if (isSource && platform::fileExists(path))
+            return;
+        if (!platform::directoryExists(platform::extractFilePath(path)))
+            throw AppError(pathNotFoundText());
+        if (isSource)
+            throw AppError(fileNotFoundText());
+        return;
+    }
 
     QString full;
     const int error = platform::fullPathName(path, full);
