@@ -16,310 +16,316 @@ namespace platform {
 
 namespace {
 
-class Descriptor {
+class Descriptor
+{
 public:
-  explicit Descriptor(int fd = -1) : m_fd(fd) {}
-  ~Descriptor() {
-    if (m_fd >= 0)
-      ::close(m_fd);
-  }
-  Descriptor(const Descriptor &) = delete;
-  Descriptor &operator=(const Descriptor &) = delete;
+    explicit Descriptor(int fd = -1)
+        : m_fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
 
-  int get() const { return m_fd; }
-  int release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
+    int get() const { return m_fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
 
 private:
-  int m_fd;
+    int m_fd;
 };
 
 // Errors by which the kernel says "not this way here", not "this copy failed".
-bool unsupported(int error) {
-  return error == ENOSYS || error == EXDEV || error == EINVAL ||
-         error == EOPNOTSUPP || error == EBADF || error == ENOTSUP;
+bool unsupported(int error)
+{
+    return error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP
+        || error == EBADF || error == ENOTSUP;
 }
 
 // The last resort: plain reads and writes through a large buffer.
-int copyByBuffer(int in, int out) {
-  constexpr size_t bufferSize = 1 << 20;
-  const std::unique_ptr<char[]> buffer(new char[bufferSize]);
-  for (;;) {
-    const ssize_t got = ::read(in, buffer.get(), bufferSize);
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      return errno;
+int copyByBuffer(int in, int out)
+{
+    constexpr size_t bufferSize = 1 << 20;
+    const std::unique_ptr<char[]> buffer(new char[bufferSize]);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.get(), bufferSize);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        if (const int error = posixio::writeAll(out, buffer.get(), size_t(got)))
+            return error;
     }
-    if (got == 0)
-      return 0;
-    if (const int error = posixio::writeAll(out, buffer.get(), size_t(got)))
-      return error;
-  }
 }
 
-// Copies the whole content from the current offsets. The kernel moves the data
-// itself (copy_file_range, which also shares the blocks where the file system
-// can); sendfile and then a buffer loop stand in where it cannot.
-int copyContent(int in, int out, off_t size) {
-  if (size <=
-      0) // maybe a file whose size the file system does not know in advance
+// Copies the whole content from the current offsets. The kernel moves the data itself
+// (copy_file_range, which also shares the blocks where the file system can); sendfile and
+// then a buffer loop stand in where it cannot.
+int copyContent(int in, int out, off_t size)
+{
+    if (size <= 0) // maybe a file whose size the file system does not know in advance
+        return copyByBuffer(in, out);
+
+    off_t copied = 0;
+    bool kernelCopy = true;
+    while (kernelCopy) {
+        // Up to the size seen when the copy began, then on to the end if the file grew.
+        const size_t chunk = copied < size ? size_t(size - copied) : size_t(1) << 30;
+        const ssize_t done = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+        if (done > 0) {
+            copied += done;
+            if (copied == size)
+                return 0;
+            continue;
+        }
+        if (done == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (!unsupported(errno))
+            return errno;
+        kernelCopy = false;
+    }
+    for (;;) {
+        const ssize_t done = ::sendfile(out, in, nullptr, size_t(1) << 30);
+        if (done > 0)
+            continue;
+        if (done == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (!unsupported(errno))
+            return errno;
+        break;
+    }
     return copyByBuffer(in, out);
+}
 
-  off_t copied = 0;
-  bool kernelCopy = true;
-  while (kernelCopy) {
-    // Up to the size seen when the copy began, then on to the end if the file
-    // grew.
-    const size_t chunk =
-        copied < size ? size_t(size - copied) : size_t(1) << 30;
-    const ssize_t done = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
-    if (done > 0) {
-      copied += done;
-      if (copied == size)
-        return 0;
-      continue;
+// Permission bits and modification time, to the nanosecond. The set-user and set-group
+// bits are left out: the copy belongs to whoever makes it. A file system that cannot hold
+// them keeps its own (as a FAT volume does).
+int copyProperties(int out, const struct stat &source)
+{
+    // The mode the file was made with often is already the one wanted (no umask or
+    // default ACL took anything away): a look costs less than a change.
+    const mode_t mode = source.st_mode & 0777;
+    struct stat made = {};
+    const bool sameMode = ::fstat(out, &made) == 0 && (made.st_mode & 07777) == mode;
+    if (!sameMode && ::fchmod(out, mode) != 0 && errno != EPERM && errno != EOPNOTSUPP)
+        return errno;
+    const timespec times[2] = { { 0, UTIME_OMIT }, source.st_mtim };
+    if (::futimens(out, times) != 0 && errno != EPERM && errno != EOPNOTSUPP)
+        return errno;
+    return 0;
+}
+
+bool procFdAvailable()
+{
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+// Gives the unnamed file a name of its own, ".qs-XXXXXXXXXX" in the folder. 0 or errno.
+int linkUnique(const QByteArray &procPath, const QByteArray &folder, QByteArray &name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray path = folder + '/' + posixio::uniqueName();
+        if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW)
+            == 0) {
+            name = path;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
     }
-    if (done == 0)
-      return 0;
-    if (errno == EINTR)
-      continue;
-    if (!unsupported(errno))
-      return errno;
-    kernelCopy = false;
-  }
-  for (;;) {
-    const ssize_t done = ::sendfile(out, in, nullptr, size_t(1) << 30);
-    if (done > 0)
-      continue;
-    if (done == 0)
-      return 0;
-    if (errno == EINTR)
-      continue;
-    if (!unsupported(errno))
-      return errno;
-    break;
-  }
-  return copyByBuffer(in, out);
-}
-
-// Permission bits and modification time, to the nanosecond. The set-user and
-// set-group bits are left out: the copy belongs to whoever makes it. A file
-// system that cannot hold them keeps its own (as a FAT volume does).
-int copyProperties(int out, const struct stat &source) {
-  // The mode the file was made with often is already the one wanted (no umask
-  // or default ACL took anything away): a look costs less than a change.
-  const mode_t mode = source.st_mode & 0777;
-  struct stat made = {};
-  const bool sameMode =
-      ::fstat(out, &made) == 0 && (made.st_mode & 07777) == mode;
-  if (!sameMode && ::fchmod(out, mode) != 0 && errno != EPERM &&
-      errno != EOPNOTSUPP)
-    return errno;
-  const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};
-  if (::futimens(out, times) != 0 && errno != EPERM && errno != EOPNOTSUPP)
-    return errno;
-  return 0;
-}
-
-bool procFdAvailable() {
-  static const bool available = ::access("/proc/self/fd", X_OK) == 0;
-  return available;
-}
-
-// Gives the unnamed file a name of its own, ".qs-XXXXXXXXXX" in the folder. 0
-// or errno.
-int linkUnique(const QByteArray &procPath, const QByteArray &folder,
-               QByteArray &name) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const QByteArray path = folder + '/' + posixio::uniqueName();
-    if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, path.constData(),
-                 AT_SYMLINK_FOLLOW) == 0) {
-      name = path;
-      return 0;
-    }
-    if (errno != EEXIST)
-      return errno;
-  }
-  return EEXIST;
+    return EEXIST;
 }
 
 // The folder a path names its entry in, and the entry's name.
-void splitPath(const QByteArray &path, QByteArray &folder, QByteArray &name) {
-  const qsizetype slash = path.lastIndexOf('/');
-  folder = slash < 0 ? QByteArrayLiteral(".")
-                     : (slash == 0 ? QByteArrayLiteral("/") : path.left(slash));
-  name = path.mid(slash + 1);
+void splitPath(const QByteArray &path, QByteArray &folder, QByteArray &name)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    folder = slash < 0 ? QByteArrayLiteral(".")
+                       : (slash == 0 ? QByteArrayLiteral("/") : path.left(slash));
+    name = path.mid(slash + 1);
 }
 
-// A missing destination folder is a path that cannot be found, not a missing
-// file.
-int folderError(int error) { return error == ENOENT ? ENOTDIR : error; }
+// A missing destination folder is a path that cannot be found, not a missing file.
+int folderError(int error)
+{
+    return error == ENOENT ? ENOTDIR : error;
+}
 
-// fail-if-exists found something at the target: a folder there is refused as
-// such.
-int existsError(const QByteArray &target) {
-  struct stat st = {};
-  if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-    return EISDIR;
-  return EEXIST;
+// fail-if-exists found something at the target: a folder there is refused as such.
+int existsError(const QByteArray &target)
+{
+    struct stat st = {};
+    if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return EISDIR;
+    return EEXIST;
 }
 
 // The content is in the unnamed file out: put it at the target.
-int publishUnnamed(int out, const QByteArray &folder, const QByteArray &target,
-                   bool failIfExists, bool targetExists) {
-  char procBuffer[64];
-  std::snprintf(procBuffer, sizeof procBuffer, "/proc/self/fd/%d", out);
-  const QByteArray procPath(procBuffer);
-  if (!targetExists || failIfExists) {
-    // Linking to the target's own name fails if anything is there:
-    // fail-if-exists is atomic, and a new target is complete the moment it
-    // appears.
-    if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, target.constData(),
-                 AT_SYMLINK_FOLLOW) == 0)
-      return 0;
-    if (errno != EEXIST)
-      return folderError(errno);
-    if (failIfExists)
-      return existsError(target);
-    // Appeared meanwhile, and may be replaced.
-  }
-  QByteArray tempName;
-  if (const int error = linkUnique(procPath, folder, tempName))
-    return folderError(error);
-  if (::rename(tempName.constData(), target.constData()) != 0) {
-    const int error = errno;
-    ::unlink(tempName.constData());
-    return error;
-  }
-  return 0;
+int publishUnnamed(int out, const QByteArray &folder, const QByteArray &target, bool failIfExists,
+    bool targetExists)
+{
+    char procBuffer[64];
+    std::snprintf(procBuffer, sizeof procBuffer, "/proc/self/fd/%d", out);
+    const QByteArray procPath(procBuffer);
+    if (!targetExists || failIfExists) {
+        // Linking to the target's own name fails if anything is there: fail-if-exists is
+        // atomic, and a new target is complete the moment it appears.
+        if (::linkat(
+                AT_FDCWD, procPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW)
+            == 0)
+            return 0;
+        if (errno != EEXIST)
+            return folderError(errno);
+        if (failIfExists)
+            return existsError(target);
+        // Appeared meanwhile, and may be replaced.
+    }
+    QByteArray tempName;
+    if (const int error = linkUnique(procPath, folder, tempName))
+        return folderError(error);
+    if (::rename(tempName.constData(), target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(tempName.constData());
+        return error;
+    }
+    return 0;
 }
 
-// Where the file system has no unnamed files: a named temporary (O_EXCL, 0600)
-// that is removed again whatever goes wrong.
-int copyThroughNamedTemp(int in, const struct stat &source,
-                         const QByteArray &folder, const QByteArray &target,
-                         bool failIfExists) {
-  const Descriptor dir(
-      ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0)
-    return folderError(errno);
-  QByteArray tempName;
-  Descriptor out(posixio::createUniqueFile(dir.get(), tempName));
-  if (out.get() < 0)
-    return folderError(errno);
-  const QByteArray tempPath = folder + '/' + tempName;
+// Where the file system has no unnamed files: a named temporary (O_EXCL, 0600) that is
+// removed again whatever goes wrong.
+int copyThroughNamedTemp(int in, const struct stat &source, const QByteArray &folder,
+    const QByteArray &target, bool failIfExists)
+{
+    const Descriptor dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return folderError(errno);
+    QByteArray tempName;
+    Descriptor out(posixio::createUniqueFile(dir.get(), tempName));
+    if (out.get() < 0)
+        return folderError(errno);
+    const QByteArray tempPath = folder + '/' + tempName;
 
-  int error = copyContent(in, out.get(), source.st_size);
-  if (!error)
-    error = copyProperties(out.get(), source);
-  if (!error)
-    error = posixio::closeChecked(out.release());
-  bool moved = false; // the temporary name is gone with the rename
-  if (!error && !failIfExists) {
-    moved = ::rename(tempPath.constData(), target.constData()) == 0;
-    error = moved ? 0 : errno;
-  } else if (!error) {
-    moved = ::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD,
-                        target.constData(), RENAME_NOREPLACE) == 0;
-    error = moved ? 0 : errno;
-    if (unsupported(error)) {
-      // No atomic rename here: a second name, which cannot replace anything.
-      error = ::link(tempPath.constData(), target.constData()) == 0 ? 0 : errno;
+    int error = copyContent(in, out.get(), source.st_size);
+    if (!error)
+        error = copyProperties(out.get(), source);
+    if (!error)
+        error = posixio::closeChecked(out.release());
+    bool moved = false; // the temporary name is gone with the rename
+    if (!error && !failIfExists) {
+        moved = ::rename(tempPath.constData(), target.constData()) == 0;
+        error = moved ? 0 : errno;
+    } else if (!error) {
+        moved = ::renameat2(
+                    AT_FDCWD, tempPath.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+            == 0;
+        error = moved ? 0 : errno;
+        if (unsupported(error)) {
+            // No atomic rename here: a second name, which cannot replace anything.
+            error = ::link(tempPath.constData(), target.constData()) == 0 ? 0 : errno;
+        }
+        if (error == EEXIST)
+            error = existsError(target);
     }
-    if (error == EEXIST)
-      error = existsError(target);
-  }
-  if (!moved)
-    ::unlink(tempPath.constData());
-  return error;
+    if (!moved)
+        ::unlink(tempPath.constData());
+    return error;
 }
 
 enum class Strategy { Unnamed, Named };
 
-int copyWith(Strategy strategy, const QString &source, const QString &target,
-             bool failIfExists) {
-  if (source.isEmpty() || target.isEmpty())
-    return ENOENT;
-  if (source.contains(QChar(0)) || target.contains(QChar(0)))
-    return EINVAL;
-  const QByteArray sourcePath = encodePath(source);
-  const QByteArray targetPath = encodePath(target);
-  QByteArray folder, name;
-  splitPath(targetPath, folder, name);
-  if (name.isEmpty())
-    return EISDIR;
-
-  // Opened once, without blocking and without becoming a terminal's process,
-  // then checked: whatever has been put in the file's place, only a regular
-  // file is read.
-  const Descriptor in(::open(sourcePath.constData(),
-                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (in.get() < 0)
-    return errno;
-  struct stat st = {};
-  if (::fstat(in.get(), &st) != 0)
-    return errno;
-  if (S_ISDIR(st.st_mode))
-    return EISDIR;
-  if (!S_ISREG(st.st_mode))
-    return EACCES;
-
-  bool targetExists = false;
-  if (!failIfExists) {
-    // A file without any write permission bit is protected, as the read-only
-    // mark protects it on Windows. Root passes any access test, so the bits
-    // decide.
-    struct stat old = {};
-    if (::stat(targetPath.constData(), &old) == 0) {
-      if (S_ISDIR(old.st_mode))
+int copyWith(Strategy strategy, const QString &source, const QString &target, bool failIfExists)
+{
+    if (source.isEmpty() || target.isEmpty())
+        return ENOENT;
+    if (source.contains(QChar(0)) || target.contains(QChar(0)))
+        return EINVAL;
+    const QByteArray sourcePath = encodePath(source);
+    const QByteArray targetPath = encodePath(target);
+    QByteArray folder, name;
+    splitPath(targetPath, folder, name);
+    if (name.isEmpty())
         return EISDIR;
-      if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+
+    // Opened once, without blocking and without becoming a terminal's process, then
+    // checked: whatever has been put in the file's place, only a regular file is read.
+    const Descriptor in(
+        ::open(sourcePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (in.get() < 0)
+        return errno;
+    struct stat st = {};
+    if (::fstat(in.get(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (!S_ISREG(st.st_mode))
         return EACCES;
-      targetExists = true;
-    } else if (errno == ENOTDIR) {
-      return ENOTDIR;
+
+    bool targetExists = false;
+    if (!failIfExists) {
+        // A file without any write permission bit is protected, as the read-only mark
+        // protects it on Windows. Root passes any access test, so the bits decide.
+        struct stat old = {};
+        if (::stat(targetPath.constData(), &old) == 0) {
+            if (S_ISDIR(old.st_mode))
+                return EISDIR;
+            if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+                return EACCES;
+            targetExists = true;
+        } else if (errno == ENOTDIR) {
+            return ENOTDIR;
+        }
     }
-  }
 
-  // An unnamed file in the destination folder: if anything fails, or the
-  // program dies, it vanishes with its descriptor. (Naming it afterwards goes
-  // through /proc/self/fd, which a bare chroot may lack.)
-  if (strategy == Strategy::Named || !procFdAvailable())
-    return copyThroughNamedTemp(in.get(), st, folder, targetPath, failIfExists);
-  // Made with the source's permission bits: nobody can reach the file before it
-  // is complete and named.
-  Descriptor out(::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                        st.st_mode & 0777));
-  if (out.get() < 0) {
-    const int error = errno;
-    if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL)
-      return folderError(error);
-    return copyThroughNamedTemp(in.get(), st, folder, targetPath, failIfExists);
-  }
+    // An unnamed file in the destination folder: if anything fails, or the program dies,
+    // it vanishes with its descriptor.
+    // (Naming it afterwards goes through /proc/self/fd, which a bare chroot may lack.)
+    if (strategy == Strategy::Named || !procFdAvailable())
+        return copyThroughNamedTemp(in.get(), st, folder, targetPath, failIfExists);
+    // Made with the source's permission bits: nobody can reach the file before it is
+    // complete and named.
+    Descriptor out(::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
+    if (out.get() < 0) {
+        const int error = errno;
+        if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL)
+            return folderError(error);
+        return copyThroughNamedTemp(in.get(), st, folder, targetPath, failIfExists);
+    }
 
-  if (const int error = copyContent(in.get(), out.get(), st.st_size))
-    return error;
-  if (const int error = copyProperties(out.get(), st))
-    return error;
-  if (const int error = publishUnnamed(out.get(), folder, targetPath,
-                                       failIfExists, targetExists))
-    return error;
-  return posixio::closeChecked(out.release());
+    if (const int error = copyContent(in.get(), out.get(), st.st_size))
+        return error;
+    if (const int error = copyProperties(out.get(), st))
+        return error;
+    if (const int error = publishUnnamed(out.get(), folder, targetPath, failIfExists, targetExists))
+        return error;
+    return posixio::closeChecked(out.release());
 }
 
 } // namespace
 
-int copyFile(const QString &source, const QString &target, bool failIfExists) {
-  return copyWith(Strategy::Unnamed, source, target, failIfExists);
+int copyFile(const QString &source, const QString &target, bool failIfExists)
+{
+    return copyWith(Strategy::Unnamed, source, target, failIfExists);
 }
 
-int copyFileWithNamedTemporary(const QString &source, const QString &target,
-                               bool failIfExists) {
-  return copyWith(Strategy::Named, source, target, failIfExists);
+int copyFileWithNamedTemporary(const QString &source, const QString &target, bool failIfExists)
+{
+    return copyWith(Strategy::Named, source, target, failIfExists);
 }
 
 } // namespace platform
