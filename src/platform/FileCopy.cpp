@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 #include "platform/PosixIo.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -136,18 +137,64 @@ bool procFdAvailable()
     return available;
 }
 
+// Names the unnamed file fd as name in dirFd through its /proc entry. The folder
+// /proc/self/fd is looked up once per process (a forked child looks up its own): walking
+// to it for every file costs a quarter of the naming. 0 or errno.
+int linkThroughProc(int fd, int dirFd, const char *name)
+{
+    static std::atomic<pid_t> openedBy = 0;
+    static std::atomic<int> procFds = -1;
+    const pid_t self = ::getpid();
+    if (procFds < 0 || openedBy != self) {
+        // A descriptor inherited from the parent names the parent's table: it is left as
+        // it is, never used.
+        procFds = ::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        openedBy = self;
+    }
+    char number[32];
+    if (const int fds = procFds; fds >= 0) {
+        std::snprintf(number, sizeof number, "%d", fd);
+        return ::linkat(fds, number, dirFd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    }
+    std::snprintf(number, sizeof number, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, number, dirFd, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// Names the unnamed file fd as name in dirFd. The descriptor itself is linked where the
+// kernel allows it (recent kernels do for a file the process opened itself, older ones for
+// root only), with no path to walk; a kernel that does not answers ENOENT, and /proc then
+// does the naming and tells that refusal from a real ENOENT. 0 or errno.
+int linkDescriptor(int fd, int dirFd, const char *name)
+{
+    enum { Unknown, Refused, Allowed };
+    static std::atomic<int> emptyPath = Unknown;
+    if (emptyPath == Refused)
+        return linkThroughProc(fd, dirFd, name);
+    if (::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0) {
+        emptyPath = Allowed;
+        return 0;
+    }
+    const int error = errno;
+    if (error != ENOENT || emptyPath == Allowed)
+        return error;
+    const int throughProc = linkThroughProc(fd, dirFd, name);
+    if (throughProc != ENOENT)
+        emptyPath = Refused;
+    return throughProc;
+}
+
 // Gives the unnamed file a name of its own, ".qs-XXXXXXXXXX" in the folder. 0 or errno.
-int linkUnique(const QByteArray &procPath, const QByteArray &folder, QByteArray &name)
+int linkUnique(int fd, int dirFd, QByteArray &name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray path = folder + '/' + posixio::uniqueName();
-        if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW)
-            == 0) {
-            name = path;
+        const QByteArray candidate = posixio::uniqueName();
+        const int error = linkDescriptor(fd, dirFd, candidate.constData());
+        if (error == 0) {
+            name = candidate;
             return 0;
         }
-        if (errno != EEXIST)
-            return errno;
+        if (error != EEXIST)
+            return error;
     }
     return EEXIST;
 }
@@ -168,40 +215,35 @@ int folderError(int error)
 }
 
 // fail-if-exists found something at the target: a folder there is refused as such.
-int existsError(const QByteArray &target)
+int existsError(int dirFd, const QByteArray &name)
 {
     struct stat st = {};
-    if (::stat(target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstatat(dirFd, name.constData(), &st, 0) == 0 && S_ISDIR(st.st_mode))
         return EISDIR;
     return EEXIST;
 }
 
-// The content is in the unnamed file out: put it at the target.
-int publishUnnamed(int out, const QByteArray &folder, const QByteArray &target, bool failIfExists,
-    bool targetExists)
+// The content is in the unnamed file out: put it at the target, the entry name in dirFd.
+int publishUnnamed(int out, int dirFd, const QByteArray &name, bool failIfExists, bool targetExists)
 {
-    char procBuffer[64];
-    std::snprintf(procBuffer, sizeof procBuffer, "/proc/self/fd/%d", out);
-    const QByteArray procPath(procBuffer);
     if (!targetExists || failIfExists) {
         // Linking to the target's own name fails if anything is there: fail-if-exists is
         // atomic, and a new target is complete the moment it appears.
-        if (::linkat(
-                AT_FDCWD, procPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW)
-            == 0)
+        const int error = linkDescriptor(out, dirFd, name.constData());
+        if (error == 0)
             return 0;
-        if (errno != EEXIST)
-            return folderError(errno);
+        if (error != EEXIST)
+            return folderError(error);
         if (failIfExists)
-            return existsError(target);
+            return existsError(dirFd, name);
         // Appeared meanwhile, and may be replaced.
     }
     QByteArray tempName;
-    if (const int error = linkUnique(procPath, folder, tempName))
+    if (const int error = linkUnique(out, dirFd, tempName))
         return folderError(error);
-    if (::rename(tempName.constData(), target.constData()) != 0) {
+    if (::renameat(dirFd, tempName.constData(), dirFd, name.constData()) != 0) {
         const int error = errno;
-        ::unlink(tempName.constData());
+        ::unlinkat(dirFd, tempName.constData(), 0);
         return error;
     }
     return 0;
@@ -209,17 +251,13 @@ int publishUnnamed(int out, const QByteArray &folder, const QByteArray &target, 
 
 // Where the file system has no unnamed files: a named temporary (O_EXCL, 0600) that is
 // removed again whatever goes wrong.
-int copyThroughNamedTemp(int in, const struct stat &source, const QByteArray &folder,
-    const QByteArray &target, bool failIfExists)
+int copyThroughNamedTemp(
+    int in, const struct stat &source, int dirFd, const QByteArray &name, bool failIfExists)
 {
-    const Descriptor dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0)
-        return folderError(errno);
     QByteArray tempName;
-    Descriptor out(posixio::createUniqueFile(dir.get(), tempName));
+    Descriptor out(posixio::createUniqueFile(dirFd, tempName));
     if (out.get() < 0)
         return folderError(errno);
-    const QByteArray tempPath = folder + '/' + tempName;
 
     int error = copyContent(in, out.get(), source.st_size);
     if (!error)
@@ -228,22 +266,22 @@ int copyThroughNamedTemp(int in, const struct stat &source, const QByteArray &fo
         error = posixio::closeChecked(out.release());
     bool moved = false; // the temporary name is gone with the rename
     if (!error && !failIfExists) {
-        moved = ::rename(tempPath.constData(), target.constData()) == 0;
+        moved = ::renameat(dirFd, tempName.constData(), dirFd, name.constData()) == 0;
         error = moved ? 0 : errno;
     } else if (!error) {
-        moved = ::renameat2(
-                    AT_FDCWD, tempPath.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+        moved = ::renameat2(dirFd, tempName.constData(), dirFd, name.constData(), RENAME_NOREPLACE)
             == 0;
         error = moved ? 0 : errno;
         if (unsupported(error)) {
             // No atomic rename here: a second name, which cannot replace anything.
-            error = ::link(tempPath.constData(), target.constData()) == 0 ? 0 : errno;
+            error = ::linkat(dirFd, tempName.constData(), dirFd, name.constData(), 0) == 0 ? 0
+                                                                                           : errno;
         }
         if (error == EEXIST)
-            error = existsError(target);
+            error = existsError(dirFd, name);
     }
     if (!moved)
-        ::unlink(tempPath.constData());
+        ::unlinkat(dirFd, tempName.constData(), 0);
     return error;
 }
 
@@ -276,12 +314,18 @@ int copyWith(Strategy strategy, const QString &source, const QString &target, bo
     if (!S_ISREG(st.st_mode))
         return EACCES;
 
+    // The destination folder is looked up once; every later step names the target, the
+    // temporary and the unnamed file relative to it.
+    const Descriptor dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return folderError(errno);
+
     bool targetExists = false;
     if (!failIfExists) {
         // A file without any write permission bit is protected, as the read-only mark
         // protects it on Windows. Root passes any access test, so the bits decide.
         struct stat old = {};
-        if (::stat(targetPath.constData(), &old) == 0) {
+        if (::fstatat(dir.get(), name.constData(), &old, 0) == 0) {
             if (S_ISDIR(old.st_mode))
                 return EISDIR;
             if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
@@ -294,24 +338,24 @@ int copyWith(Strategy strategy, const QString &source, const QString &target, bo
 
     // An unnamed file in the destination folder: if anything fails, or the program dies,
     // it vanishes with its descriptor.
-    // (Naming it afterwards goes through /proc/self/fd, which a bare chroot may lack.)
+    // (Naming it afterwards may go through /proc/self/fd, which a bare chroot may lack.)
     if (strategy == Strategy::Named || !procFdAvailable())
-        return copyThroughNamedTemp(in.get(), st, folder, targetPath, failIfExists);
+        return copyThroughNamedTemp(in.get(), st, dir.get(), name, failIfExists);
     // Made with the source's permission bits: nobody can reach the file before it is
     // complete and named.
-    Descriptor out(::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
+    Descriptor out(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
     if (out.get() < 0) {
         const int error = errno;
         if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL)
             return folderError(error);
-        return copyThroughNamedTemp(in.get(), st, folder, targetPath, failIfExists);
+        return copyThroughNamedTemp(in.get(), st, dir.get(), name, failIfExists);
     }
 
     if (const int error = copyContent(in.get(), out.get(), st.st_size))
         return error;
     if (const int error = copyProperties(out.get(), st))
         return error;
-    if (const int error = publishUnnamed(out.get(), folder, targetPath, failIfExists, targetExists))
+    if (const int error = publishUnnamed(out.get(), dir.get(), name, failIfExists, targetExists))
         return error;
     return posixio::closeChecked(out.release());
 }
