@@ -177,10 +177,11 @@ void makeDir(const std::string &path)
 }
 
 // ext4 places the sub-folders of a "top" folder in block groups of their own (chattr +T).
-// Each destination then takes its inodes from a group that nobody else emptied a moment
-// ago: ext4 passes over inodes deleted within the last minute (up to six while their
-// table is not written back), which costs whichever side comes first in a group where
-// the machine's other work deleted many files. Best effort: other file systems refuse.
+// Each destination then takes its inodes from its own group, so that what ext4 without a
+// journal makes an allocation pay (it passes over the inodes deleted within the last
+// minute, six while their table is not written back) is that side's own, and does not
+// fall on whichever side comes first in a group both share. Best effort: other file
+// systems refuse.
 void spreadSubfolders(const std::string &path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
