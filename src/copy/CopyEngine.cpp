@@ -8,6 +8,7 @@
 #include "platform/FileSearch.h"
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
+#include "platform/PosixIo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -169,22 +170,6 @@ void checkPath(const QString &path, bool isSource)
         throw AppError(fileNotFoundText());
 }
 
-// write() of every byte, through short writes and interruptions. 0 or errno.
-int writeAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += written;
-        size -= std::size_t(written);
-    }
-    return 0;
-}
-
 // Every line of the log, each followed by CR LF, in the code page. 0 or errno.
 int writeLog(int fd, const LogSink &log)
 {
@@ -196,20 +181,12 @@ int writeLog(int fd, const LogSink &log)
         buffer.append(line.constData(), std::size_t(line.size()));
         buffer.append("\r\n", 2);
         if (buffer.size() >= kWriteBuffer) {
-            if (const int error = writeAll(fd, buffer.data(), buffer.size()))
+            if (const int error = platform::posixio::writeAll(fd, buffer.data(), buffer.size()))
                 return error;
             buffer.clear();
         }
     }
-    return writeAll(fd, buffer.data(), buffer.size());
-}
-
-// close() that reports errno; Linux frees the descriptor even when interrupted.
-int closeFile(int fd)
-{
-    if (::close(fd) == 0 || errno == EINTR)
-        return 0;
-    return errno;
+    return platform::posixio::writeAll(fd, buffer.data(), buffer.size());
 }
 
 // The log file's error, its text chosen by what failed rather than by the number.
@@ -434,7 +411,7 @@ void appendLogToFile(const QString &path, const LogSink &log)
     int error = existed ? cutAtEndOfFileMark(fd) : 0;
     if (error == 0)
         error = writeLog(fd, log);
-    const int closeError = closeFile(fd);
+    const int closeError = platform::posixio::closeChecked(fd);
     if (error == 0)
         error = closeError;
     if (error != 0)
@@ -464,7 +441,7 @@ void saveLogToFile(const QString &path, const LogSink &log)
     if (fd < 0)
         throw createFailed(errno);
     const int error = writeLog(fd, log);
-    const int closeError = closeFile(fd);
+    const int closeError = platform::posixio::closeChecked(fd);
     if (error != 0 || closeError != 0)
         throw AppError(QStringLiteral("Erreur d'écriture dans le flux"));
 }

@@ -4,7 +4,7 @@
 
 #include <sys/types.h>
 
-// Small POSIX helpers shared by the atomic save and the file copy (internal to the layer).
+// Small POSIX helpers shared by the atomic save, the file copy and the log-file writer.
 namespace platform::posixio {
 
 // Writes every byte, going on after short writes and interruptions. 0 or errno.
