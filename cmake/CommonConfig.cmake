@@ -21,8 +21,8 @@ if(QS_SANITIZE)
   target_link_options(qs_common INTERFACE -fsanitize=address,undefined)
 endif()
 
-# qs_library(NAME DIR LIBS...): a static library of every .cpp in DIR matching the
-# optional GLOB pattern (default *.cpp).
+# qs_library(NAME SOURCES file... LIBS lib...): a static library that sees src/ as its include
+# root and links qs_common.
 function(qs_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
