@@ -105,8 +105,9 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
 
 void initApplication()
 {
+    // The application title. Not set as the display name: Qt would append a display name to
+    // every other window's caption on the desktop ("Confirmer — Quill Sift").
     QApplication::setApplicationName(u"Quill Sift"_s);
-    QApplication::setApplicationDisplayName(u"Quill Sift"_s);
 
     auto *qtTranslator = new QTranslator(qApp);
     if (qtTranslator->load(u"qtbase_fr"_s, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
@@ -323,7 +324,7 @@ void TfrmMain::FormCreate()
 {
     // Each step's error ends the sequence; the window opens all the same.
     try {
-        setWindowTitle(QGuiApplication::applicationDisplayName());
+        setWindowTitle(QApplication::applicationName());
         LoadConfig();
         LoadRepLists();
         FExtendedView = FConfig.ExtendedView;

@@ -465,7 +465,7 @@ TfrmAbout102::~TfrmAbout102() = default;
 void TfrmAbout102::FormCreate()
 {
     imgBug->hide();
-    lblApplicationTitle->setText(QGuiApplication::applicationDisplayName());
+    lblApplicationTitle->setText(QGuiApplication::applicationName());
     lblVersion->setText(u"Version "_s + about::GetRunningVersionText());
     lblNewVersion->setVisible(about::IsNewVersionAvailable());
     memNews->setPlainText(about::ReadUpdateNews());

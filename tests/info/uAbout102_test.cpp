@@ -298,9 +298,9 @@ TEST_F(AboutTest, showAboutBox_isModalClosesWithCloseAndIsDestroyed)
 TEST_F(AboutTest, titleAndCompilerLines)
 {
     serversDown();
-    QGuiApplication::setApplicationDisplayName(u"Quill & Sift"_s);
+    QGuiApplication::setApplicationName(u"Quill & Sift"_s);
     const TfrmAbout102 box;
-    QGuiApplication::setApplicationDisplayName(u"Quill Sift"_s);
+    QGuiApplication::setApplicationName(u"Quill Sift"_s);
     const QLabel *title = control<QLabel>(box, u"lblApplicationTitle"_s);
     EXPECT_EQ(title->text(), u"Quill & Sift"_s); // no accelerator: the ampersand stays
     EXPECT_EQ(title->textFormat(), Qt::PlainText);

@@ -32,7 +32,7 @@ int main(int argc, char **argv)
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 
     platform::Application app(argc, argv);
-    app.setApplicationDisplayName(QStringLiteral("Quill Sift"));
+    app.setApplicationName(QStringLiteral("Quill Sift"));
     testsupport::installErrorRecorder();
     return RUN_ALL_TESTS();
 }

@@ -34,7 +34,7 @@ void reportUncaughtError(const std::exception &error)
         installedHandler()(error);
         return;
     }
-    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
+    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
                           messageOf(error));
 }
 
