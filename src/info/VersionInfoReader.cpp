@@ -77,7 +77,8 @@ TVersionInfoReader::~TVersionInfoReader() = default;
 
 void TVersionInfoReader::setFileName(const QString &fileName)
 {
-    fFileName = fileName.isEmpty() ? platform::executablePath() : fileName;
+    fRunningImage = fileName.isEmpty();
+    fFileName = fRunningImage ? platform::executablePath() : fileName;
     ResetInfo();
     LoadInfo();
 }
@@ -93,12 +94,13 @@ void TVersionInfoReader::LoadInfo()
     fFixedFileInfo = {};
     fNumTranslations = 0;
 
+    const QString source = fRunningImage ? platform::runningExecutableImage() : fFileName;
     std::uint32_t handle = 0;
-    const std::uint32_t size = info::getFileVersionInfoSize(fFileName, &handle);
+    const std::uint32_t size = info::getFileVersionInfoSize(source, &handle);
     if (size == 0)
         return;
     fPInfoBuffer = QByteArray(qsizetype(size), '\0');
-    if (!info::getFileVersionInfo(fFileName, handle, size, fPInfoBuffer.data()))
+    if (!info::getFileVersionInfo(source, handle, size, fPInfoBuffer.data()))
         return;
     fHaveInfo = true;
 

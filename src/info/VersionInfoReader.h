@@ -74,7 +74,9 @@ public:
     ~TVersionInfoReader() override;
 
     QString FileName() const { return fFileName; }
-    // Empty selects the running executable's full path. Every assignment reads the file again.
+    // Empty selects the running executable's full path; its resource is then read from the
+    // running image itself, which stays right when an upgrade replaces the file meanwhile.
+    // Every assignment reads the file again.
     void setFileName(const QString &fileName);
 
     bool HaveInfo() const { return fHaveInfo; }
@@ -131,6 +133,7 @@ protected:
 
 private:
     QString fFileName;
+    bool fRunningImage = false;
     bool fHaveInfo = false;
     int fNumTranslations = 0;
     int fCurrentTranslation = -1;

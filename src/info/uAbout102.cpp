@@ -200,7 +200,8 @@ void alignRight(QLabel *label, int right, int top)
 
 TVersionNumber GetRunningVersion()
 {
-    const QString exe = platform::executablePath();
+    // The running image, not the installed file: an upgrade may have replaced that meanwhile.
+    const QString exe = platform::runningExecutableImage();
     std::uint32_t handle = 0;
     const std::uint32_t size = info::getFileVersionInfoSize(exe, &handle);
     if (size == 0)

@@ -161,14 +161,40 @@ QString changeFileExt(const QString &path, const QString &extension)
     return path.left(dot) + extension;
 }
 
+namespace {
+
+constexpr char kRunningImage[] = "/proc/self/exe";
+
+// Both names lead to the same file (device and inode).
+bool sameFile(const char *a, const char *b)
+{
+    struct stat first = {};
+    struct stat second = {};
+    return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+} // namespace
+
 QString executablePath()
 {
     QByteArray buffer(PATH_MAX, Qt::Uninitialized);
-    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), size_t(buffer.size()));
+    const ssize_t length = ::readlink(kRunningImage, buffer.data(), size_t(buffer.size()));
     if (length <= 0 || length >= buffer.size())
         return {};
     buffer.truncate(length);
+    // Once its file is replaced or removed, the kernel names the running program
+    // "<path> (deleted)". The text is kept as it stands while it still names the running file,
+    // so that a program really called "... (deleted)" keeps its name.
+    static constexpr QByteArrayView deleted(" (deleted)");
+    if (buffer.endsWith(deleted) && !sameFile(buffer.constData(), kRunningImage))
+        buffer.chop(deleted.size());
     return decodePath(buffer);
+}
+
+QString runningExecutableImage()
+{
+    return QString::fromLatin1(kRunningImage);
 }
 
 QByteArray encodePath(const QString &path)

@@ -35,8 +35,14 @@ QString extractFilePath(const QString &path);
 // Replaces the extension (from the last dot after the last '/'), or appends it.
 QString changeFileExt(const QString &path, const QString &extension);
 
-// The running executable's absolute path.
+// The absolute path the running executable was installed at: the place a launcher or a
+// restart starts. It stays right after the file was replaced (an upgrade) or removed while the
+// program runs, when the kernel reports the old file as "<path> (deleted)".
 QString executablePath();
+
+// A path that opens the running program's own file: the image that is running, also after its
+// file was replaced or removed. For reading what the program carries (its version resource).
+QString runningExecutableImage();
 
 // The bytes the file system sees for a path (the locale's encoding, UTF-8 here).
 QByteArray encodePath(const QString &path);
