@@ -196,6 +196,54 @@ void alignRight(QLabel *label, int right, int top)
     label->move(right - label->width(), top);
 }
 
+// Fills a template's directives in one pass: "%s" or "%d" takes the argument after the one used
+// last, "%N:s" or "%N:d" the argument of index N, "%%" is a percent sign. What an argument
+// brings in is never read as a directive; a directive without its argument stays as written.
+QString formatDirectives(QStringView pattern, const QStringList &arguments)
+{
+    QString result;
+    result.reserve(pattern.size());
+    qsizetype next = 0;
+    qsizetype at = 0;
+    while (at < pattern.size()) {
+        const QChar c = pattern.at(at);
+        if (c != u'%' || at + 1 >= pattern.size()) {
+            result += c;
+            ++at;
+            continue;
+        }
+        if (pattern.at(at + 1) == u'%') {
+            result += u'%';
+            at += 2;
+            continue;
+        }
+        // "%" [index ":"] type: the only forms the templates use.
+        qsizetype end = at + 1;
+        while (end < pattern.size() && pattern.at(end).isDigit())
+            ++end;
+        qsizetype index = next;
+        if (end > at + 1) {
+            if (end >= pattern.size() || pattern.at(end) != u':') {
+                result += c; // no directive we know: the text stays as written
+                ++at;
+                continue;
+            }
+            index = pattern.mid(at + 1, end - at - 1).toLongLong();
+            ++end;
+        }
+        if (end >= pattern.size() || !QStringView(u"sdSD").contains(pattern.at(end))
+            || index >= arguments.size()) {
+            result += c;
+            ++at;
+            continue;
+        }
+        result += arguments.at(index);
+        next = index + 1;
+        at = end + 1;
+    }
+    return result;
+}
+
 } // namespace
 
 TVersionNumber GetRunningVersion()
@@ -302,19 +350,14 @@ OperatingSystem CurrentOperatingSystem()
 
 QString FormatOperatingSystem(const OperatingSystem &system)
 {
-    const QString edition = system.is64Bits ? u"Edition 64 bits"_s : u"Edition 32 bits"_s;
-    if (system.servicePack == 0)
-        return u"%1 (Version %2.%3, Build %4, %5)"_s.arg(system.productName)
-            .arg(system.major)
-            .arg(system.minor)
-            .arg(system.build)
-            .arg(edition);
-    return u"%1 Service Pack %2 (Version %3.%4, Build %5, %6)"_s.arg(system.productName)
-        .arg(system.servicePack)
-        .arg(system.major)
-        .arg(system.minor)
-        .arg(system.build)
-        .arg(edition);
+    const QStringList arguments { system.productName, QString::number(system.major),
+        QString::number(system.minor), QString::number(system.build),
+        QString::number(system.servicePack),
+        system.is64Bits ? u"Edition 64 bits"_s : u"Edition 32 bits"_s };
+    return formatDirectives(system.servicePack == 0
+            ? u"%s (Version %d.%d, Build %d, %5:s)"_s
+            : u"%s Service Pack %4:d (Version %1:d.%2:d, Build %3:d, %5:s)"_s,
+        arguments);
 }
 
 QString GetCompilerVersionText()

@@ -393,4 +393,21 @@ TEST(AboutSystemTest, systemLine_fromOsReleaseAndKernelFigures)
         u"Windows XP Service Pack 3 (Version 5.1, Build 2600, Edition 32 bits)"_s);
 }
 
+// The system's name is taken as it is: directives it holds are text, not places to fill.
+TEST(AboutSystemTest, systemLine_keepsDirectivesInTheSystemNameAsText)
+{
+    const QString names[] = {
+        u"Distro %1 %2 %3"_s,
+        u"100% %s %d %5:s %4:d %%"_s,
+        u"%0:s%1:d%"_s,
+    };
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(about::FormatOperatingSystem({ name, 6, 1, 76, 0, true }),
+            name + u" (Version 6.1, Build 76, Edition 64 bits)"_s);
+        EXPECT_EQ(about::FormatOperatingSystem({ name, 5, 2, 3790, 2, false }),
+            name + u" Service Pack 2 (Version 5.2, Build 3790, Edition 32 bits)"_s);
+    }
+}
+
 #include "uAbout102_test.moc"
