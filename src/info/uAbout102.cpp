@@ -10,6 +10,7 @@
 #include "platform/gui/Application.h"
 #include "platform/gui/Icons.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
@@ -464,7 +465,6 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     lblWebSite->setStyleSheet(u"color: blue;"_s);
     lblWebSite->setCursor(Qt::PointingHandCursor);
     lblWebSite->setProperty("Tag", 1);
-    lblWebSite->installEventFilter(this);
     about::alignRight(lblWebSite, 442, 239);
 
     imgDonate = new QLabel(this);
@@ -477,7 +477,8 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     imgDonate->setAccessibleName(u"Donate"_s);
     imgDonate->setCursor(Qt::PointingHandCursor);
     imgDonate->setProperty("Tag", 2);
-    imgDonate->installEventFilter(this);
+    // The links' clicks are told apart from every press in the program (eventFilter).
+    QCoreApplication::instance()->installEventFilter(this);
 
     bbtEula = new QPushButton(u"E.U.L.A."_s, this);
     bbtEula->setObjectName(u"bbtEula"_s);
@@ -504,7 +505,11 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
     }
 }
 
-TfrmAbout102::~TfrmAbout102() = default;
+TfrmAbout102::~TfrmAbout102()
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->removeEventFilter(this);
+}
 
 void TfrmAbout102::FormCreate()
 {
@@ -534,11 +539,34 @@ void TfrmAbout102::WebLinkClick(QObject *Sender)
 
 bool TfrmAbout102::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == lblWebSite || watched == imgDonate)
-        && event->type() == QEvent::MouseButtonRelease
-        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-        WebLinkClick(watched);
-        return true;
+    const bool onLink = watched == lblWebSite || watched == imgDonate;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        // A link opens as a button fires: pressed and released on it. Every press is seen
+        // here, so that one that began anywhere else never counts for a link.
+        pressedLink = nullptr;
+        if (onLink && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            pressedLink = watched;
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+        if (!onLink) {
+            pressedLink = nullptr;
+        } else if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            // Still on the link when released: a press dragged off it opens nothing.
+            const bool clicked = pressedLink == watched
+                && static_cast<QWidget *>(watched)->rect().contains(
+                    static_cast<QMouseEvent *>(event)->position().toPoint());
+            pressedLink = nullptr;
+            if (clicked)
+                WebLinkClick(watched);
+            return true;
+        }
+        break;
+    default:
+        break;
     }
     return QDialog::eventFilter(watched, event);
 }

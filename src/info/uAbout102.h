@@ -47,6 +47,9 @@ private:
     QLabel *imgDonate;
     QPushButton *bbtEula;
     QPushButton *BitBtn1;
+
+    // The link the left button went down on, until it comes up again.
+    QObject *pressedLink = nullptr;
 };
 
 // Creates the box, shows it modally and destroys it when it closes.

@@ -278,6 +278,53 @@ TEST_F(AboutTest, links_openTheirPagesByTagAndOtherTagsNothing)
     box.close();
 }
 
+// As a button fires: only a press and a release both on the link open it.
+TEST_F(AboutTest, links_openOnlyWhenPressedAndReleasedOnThem)
+{
+    serversDown();
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(u"https"_s, &recorder, "open");
+    TfrmAbout102 box;
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    QWidget *site = control<QWidget>(box, u"lblWebSite"_s);
+    QWidget *donate = control<QWidget>(box, u"imgDonate"_s);
+    QWidget *elsewhere = control<QWidget>(box, u"lblVersion"_s);
+    const QPoint outside(-4, -4);
+
+    struct Case
+    {
+        const char *what;
+        QWidget *press; // none: the press happened outside the program
+        QWidget *release;
+        QPoint releaseAt; // null: the middle of the widget
+        QList<QUrl> opened;
+    };
+    const Case cases[] = {
+        { "pressed and released on the site", site, site, {}, { about::WebPageForTag(1) } },
+        { "pressed and released on the picture", donate, donate, {}, { about::WebPageForTag(2) } },
+        { "pressed elsewhere, released on the site", elsewhere, site, {}, {} },
+        { "pressed elsewhere, released on the picture", elsewhere, donate, {}, {} },
+        { "pressed on the site, released on the picture", site, donate, {}, {} },
+        { "pressed on the picture, released on the site", donate, site, {}, {} },
+        { "pressed on the site, dragged off it", site, site, outside, {} },
+        { "pressed on the picture, dragged off it", donate, donate, outside, {} },
+        { "pressed on the site, released elsewhere", site, elsewhere, {}, {} },
+        { "released on the site with no press of ours", nullptr, site, {}, {} },
+        { "clicked again on the site", site, site, {}, { about::WebPageForTag(1) } },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        recorder.urls.clear();
+        if (c.press)
+            QTest::mousePress(c.press, Qt::LeftButton);
+        QTest::mouseRelease(c.release, Qt::LeftButton, {}, c.releaseAt);
+        EXPECT_EQ(recorder.urls, c.opened);
+    }
+    QDesktopServices::unsetUrlHandler(u"https"_s);
+    box.close();
+}
+
 TEST_F(AboutTest, showAboutBox_isModalClosesWithCloseAndIsDestroyed)
 {
     serversDown();
