@@ -3,11 +3,6 @@
 #include "platform/AtomicFile.h"
 #include "platform/Error.h"
 #include "platform/ErrorText.h"
-#include "platform/Paths.h"
-
-#include <sys/stat.h>
-
-#include <cerrno>
 
 namespace options {
 
@@ -76,10 +71,10 @@ QByteArray desktopEntryText(const QString &program)
 void CreateShortcut(const QString &target, const QString &shortcutFile)
 {
     const QByteArray content = desktopEntryText(target);
-    int code = platform::writeFileAtomic(shortcutFile, content);
-    // The desktop starts only entries marked executable.
-    if (code == 0 && ::chmod(platform::encodePath(shortcutFile).constData(), 0755) != 0)
-        code = errno;
+    // The launcher itself is replaced: a link in its place is not followed into a file that
+    // is not ours to rewrite, nor to make executable. The desktop starts only entries marked
+    // executable.
+    const int code = platform::replaceFileAtomic(shortcutFile, content, 0755);
     if (code != 0)
         throw InOutError(code,
             QStringLiteral("Impossible d'écrire le raccourci \"%1\" : %2.")

@@ -18,8 +18,9 @@ QString desktopExecValue(const QString &program);
 QByteArray desktopEntryText(const QString &program);
 
 // Writes the entry for target to shortcutFile, replacing an existing file atomically, with
-// mode 0755. Raises AppError (nothing written) for a path the entry cannot carry, and
-// InOutError when the file cannot be written.
+// mode 0755. A link named shortcutFile is itself replaced; what it points to is untouched. Raises
+// AppError (nothing written) for a path the entry cannot carry, and InOutError when the file cannot
+// be written.
 void CreateShortcut(const QString &target, const QString &shortcutFile);
 
 } // namespace options

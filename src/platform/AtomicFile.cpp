@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,13 +42,13 @@ struct Descriptor
 
 } // namespace
 
-int writeFileAtomic(const QString &path, const QByteArray &data)
+namespace {
+
+// Writes data to a new file in the folder of `target` and renames it over `target`. With a
+// mode, the new file has exactly that mode and a link at `target` counts as an entry like
+// any other; without one, an existing file's permission bits and owner carry over.
+int writeAndRename(const QByteArray &target, const QByteArray &data, std::optional<mode_t> mode)
 {
-    if (path.isEmpty())
-        return ENOENT;
-    if (path.contains(QChar(0)))
-        return EINVAL;
-    const QByteArray target = resolveTarget(encodePath(path));
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0
         ? QByteArrayLiteral(".")
@@ -62,7 +63,8 @@ int writeFileAtomic(const QString &path, const QByteArray &data)
         return errno;
 
     struct stat old = {};
-    const bool exists = ::fstatat(dir.fd, name.constData(), &old, 0) == 0;
+    const bool exists
+        = ::fstatat(dir.fd, name.constData(), &old, mode ? AT_SYMLINK_NOFOLLOW : 0) == 0;
     if (exists && S_ISDIR(old.st_mode))
         return EISDIR;
 
@@ -73,7 +75,10 @@ int writeFileAtomic(const QString &path, const QByteArray &data)
         return errno;
 
     int error = 0;
-    if (exists) {
+    if (mode) {
+        if (::fchmod(temp.fd, *mode) != 0)
+            error = errno;
+    } else if (exists) {
         // The replacement keeps what the old file had: its permission bits and, where
         // allowed, its owner.
         if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid())
@@ -102,6 +107,31 @@ int writeFileAtomic(const QString &path, const QByteArray &data)
     // The new name must survive a crash as well as the new content.
     ::fsync(dir.fd);
     return 0;
+}
+
+int checkedPath(const QString &path)
+{
+    if (path.isEmpty())
+        return ENOENT;
+    if (path.contains(QChar(0)))
+        return EINVAL;
+    return 0;
+}
+
+} // namespace
+
+int writeFileAtomic(const QString &path, const QByteArray &data)
+{
+    if (const int error = checkedPath(path))
+        return error;
+    return writeAndRename(resolveTarget(encodePath(path)), data, std::nullopt);
+}
+
+int replaceFileAtomic(const QString &path, const QByteArray &data, unsigned mode)
+{
+    if (const int error = checkedPath(path))
+        return error;
+    return writeAndRename(encodePath(path), data, mode_t(mode & 07777));
 }
 
 int readWholeFile(const QString &path, QByteArray &data)

@@ -11,6 +11,11 @@ namespace platform {
 // file is left.
 int writeFileAtomic(const QString &path, const QByteArray &data);
 
+// The same, but the name itself receives a new file with exactly these permission bits: a
+// link standing there is replaced, not written through, and what it points to stays as it
+// was. Returns 0 or an errno value.
+int replaceFileAtomic(const QString &path, const QByteArray &data, unsigned mode);
+
 // Reads a whole file. Returns 0 or an errno value.
 int readWholeFile(const QString &path, QByteArray &data);
 

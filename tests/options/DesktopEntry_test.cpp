@@ -121,6 +121,34 @@ TEST_F(CreateShortcutTest, existingFile_isReplacedWholeAndMadeExecutable)
         QStringList { QStringLiteral("Quill Sift.desktop") });
 }
 
+// A launcher that is a link (into a dotfiles folder, say) is itself replaced by the new
+// launcher; the file it pointed to keeps its content and its mode.
+TEST_F(CreateShortcutTest, launcherThatIsALink_isReplacedAndItsTargetLeftAlone)
+{
+    const QByteArray targetContent("[Desktop Entry]\nType=Application\nName=Mine\nExec=/mine\n");
+    const QString target = writeFile(QStringLiteral("elsewhere/mine.desktop"), targetContent);
+    ::chmod(QFile::encodeName(target).constData(), 0640);
+    const QString missing = file(QStringLiteral("elsewhere/gone.desktop"));
+
+    for (const QString &pointsTo : { target, missing }) {
+        SCOPED_TRACE(pointsTo.toStdString());
+        QFile::remove(entryFile());
+        ASSERT_TRUE(QFile::link(pointsTo, entryFile()));
+
+        options::CreateShortcut(QStringLiteral("/usr/bin/quillsift"), entryFile());
+
+        const QFileInfo entry(entryFile());
+        EXPECT_FALSE(entry.isSymLink());
+        EXPECT_TRUE(entry.isFile());
+        EXPECT_EQ(entryreader::commandLine(testsupport::readBytes(entryFile())),
+            QStringList { QStringLiteral("/usr/bin/quillsift") });
+        EXPECT_EQ(modeOf(entryFile()), mode_t(0755));
+        EXPECT_EQ(testsupport::readBytes(target), targetContent);
+        EXPECT_EQ(modeOf(target), mode_t(0640));
+        EXPECT_FALSE(QFileInfo::exists(missing));
+    }
+}
+
 // A line feed would end the Exec line and start a key of its own; other control characters
 // and bytes that are not UTF-8 cannot be carried by the entry either. Refused, and an
 // existing launcher is left as it was.
