@@ -1,11 +1,13 @@
 #include "app/uBugReport.h"
 
 #include "app/Settings.h"
+#include "info/ServerUrls.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/gui/Application.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -15,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -296,6 +299,59 @@ void showReport(QWidget *parent, const QString &record, const QString &file, boo
     dialog.exec();
 }
 
+// Mail programs, and the desktop handing them the link, take only so much: a longer report is
+// cut, with a note where to find it whole.
+constexpr qsizetype maxEncodedBody = 6000;
+constexpr qsizetype maxSubjectMessage = 100;
+
+QByteArray mailEncoded(const QString &text)
+{
+    return QUrl::toPercentEncoding(text);
+}
+
+// Line breaks of a mail body are CR LF.
+QString mailLines(QString text)
+{
+    return text.replace(u"\r\n"_s, u"\n"_s).replace(u'\n', u"\r\n"_s);
+}
+
+QByteArray mailBody(const QString &record, const QString &file, bool written)
+{
+    const QString body = mailLines(record);
+    QByteArray encoded = mailEncoded(body);
+    if (encoded.size() <= maxEncodedBody)
+        return encoded;
+    const QString note = mailLines(written
+            ? u"\n[The report is shortened here; the whole report is in %1]\n"_s.arg(file)
+            : u"\n[The report is shortened here]\n"_s);
+    const QByteArray encodedNote = mailEncoded(note);
+    const qsizetype budget = std::max<qsizetype>(0, maxEncodedBody - encodedNote.size());
+    encoded.clear();
+    for (qsizetype at = 0; at < body.size();) {
+        // A character and its low surrogate stay together.
+        const qsizetype length = body.at(at).isHighSurrogate() && at + 1 < body.size() ? 2 : 1;
+        const QByteArray piece = mailEncoded(body.mid(at, length));
+        if (encoded.size() + piece.size() > budget)
+            break;
+        encoded += piece;
+        at += length;
+    }
+    return encoded + encodedNote;
+}
+
+// A mail to the publisher's support with the report as its body, for the user's own mail
+// program: nothing leaves before the user sends it from there.
+QUrl reportMail(const QString &message, const QString &record, const QString &file, bool written)
+{
+    QString subject = message.section(u'\n', 0, 0).trimmed();
+    if (subject.size() > maxSubjectMessage)
+        subject = subject.left(maxSubjectMessage - 3) + u"..."_s;
+    subject = u"Quill Sift %1 bug report: %2"_s.arg(programVersion(), subject);
+    return QUrl::fromEncoded("mailto:" + info::supportAddress().toLatin1()
+            + "?subject=" + mailEncoded(subject) + "&body=" + mailBody(record, file, written),
+        QUrl::StrictMode);
+}
+
 void showErrorDialog(
     const QString &message, const QString &record, const QString &file, bool written)
 {
@@ -307,6 +363,8 @@ void showErrorDialog(
     QPushButton *restartButton = box.addButton(u"Restart"_s, QMessageBox::ActionRole);
     QPushButton *closeButton = box.addButton(u"Close application"_s, QMessageBox::DestructiveRole);
     QPushButton *showButton = box.addButton(u"Show bug report"_s, QMessageBox::HelpRole);
+    QPushButton *sendButton = box.addButton(u"&Send bug report"_s, QMessageBox::ActionRole);
+    sendButton->setObjectName(u"bbtSendBugReport"_s);
     box.setDefaultButton(continueButton);
     box.setEscapeButton(continueButton);
     for (;;) {
@@ -314,6 +372,12 @@ void showErrorDialog(
         const QAbstractButton *clicked = box.clickedButton();
         if (clicked == showButton) {
             showReport(&box, record, file, written);
+            continue;
+        }
+        if (clicked == sendButton) {
+            if (!QDesktopServices::openUrl(reportMail(message, record, file, written)))
+                QMessageBox::warning(&box, u"Quill Sift"_s,
+                    u"No mail program could be opened to send the bug report."_s);
             continue;
         }
         if (clicked == restartButton) {

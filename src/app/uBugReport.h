@@ -5,7 +5,9 @@
 // The application's top-level error reporting. Every error that no part of the program
 // catches is appended to "bugreport.txt" in the settings folder (date and time, program
 // version, message, call stack) and shown in an English dialog from which the user
-// continues, restarts or closes the program, or reads the report. Nothing is ever sent.
+// continues, restarts or closes the program, reads the report, or sends it: the user's own
+// mail program opens with the report addressed to the publisher's support, and nothing leaves
+// before the user sends it from there.
 namespace bugreport {
 
 // The program's version, as the build gives it.
@@ -20,7 +22,7 @@ QString reportFilePath();
 QString appendReport(const QString &reportFile, const QString &message, bool *written = nullptr);
 
 // Writes the report and shows the dialog ("Continue", "Restart", "Close application",
-// "Show bug report").
+// "Show bug report", "Send bug report").
 void reportError(const QString &message);
 
 // Makes reportError() the handler of platform::reportUncaughtError().

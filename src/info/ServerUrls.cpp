@@ -6,6 +6,9 @@
 #ifndef QS_ANALYTICS_URL
 #error "QS_ANALYTICS_URL comes from the build settings"
 #endif
+#ifndef QS_SUPPORT_EMAIL
+#error "QS_SUPPORT_EMAIL comes from the build settings"
+#endif
 
 namespace info {
 
@@ -33,6 +36,11 @@ QString analyticsUrl()
 {
     return withoutTrailingSlashes(
         analyticsOverride.isEmpty() ? QStringLiteral(QS_ANALYTICS_URL) : analyticsOverride);
+}
+
+QString supportAddress()
+{
+    return QStringLiteral(QS_SUPPORT_EMAIL);
 }
 
 void setServerUrlsForTesting(const QString &publisher, const QString &analytics)

@@ -1,6 +1,7 @@
 #include "MainWindowFixture.h"
 #include "app/uBugReport.h"
 
+#include "info/ServerUrls.h"
 #include "platform/Error.h"
 #include "platform/gui/Application.h"
 
@@ -9,10 +10,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QMap>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -76,6 +82,44 @@ QRegularExpression recordPattern(const QString &error)
         + QRegularExpression::escape(error) + u"\nCall stack:\n(.+\n)+\n"_s);
 }
 
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+// The values of a mailto: link's query, decoded.
+QMap<QString, QString> mailFields(const QUrl &mail)
+{
+    QMap<QString, QString> fields;
+    for (const QByteArray &pair : mail.query(QUrl::FullyEncoded).toLatin1().split('&')) {
+        const qsizetype equal = pair.indexOf('=');
+        fields.insert(
+            QString::fromLatin1(pair.left(equal)), QUrl::fromPercentEncoding(pair.mid(equal + 1)));
+    }
+    return fields;
+}
+
+// Runs action once the dialog, closed by a button, is the modal window again.
+void whenBackAgain(
+    QPointer<QWidget> dialog, std::function<void(QWidget *)> action, int triesLeft = 500)
+{
+    QTimer::singleShot(10, qApp, [=] {
+        if (dialog && dialog->isVisible() && QApplication::activeModalWidget() == dialog) {
+            action(dialog);
+            return;
+        }
+        if (!dialog || triesLeft == 0)
+            return;
+        whenBackAgain(dialog, action, triesLeft - 1);
+    });
+}
+
 class BugReportTest : public uitest::MainWindowFixture
 {
 protected:
@@ -118,7 +162,8 @@ TEST_F(BugReportTest, uncaughtError_isAppendedToTheReportAndShownUntilContinue)
         "Accès refusé"_s);
     buttons.sort();
     EXPECT_EQ(buttons,
-        QStringList({ u"Close application"_s, u"Continue"_s, u"Restart"_s, u"Show bug report"_s }));
+        QStringList({ u"&Send bug report"_s, u"Close application"_s, u"Continue"_s, u"Restart"_s,
+            u"Show bug report"_s }));
     EXPECT_EQ(defaultButton, u"Continue"_s);
 
     testsupport::answerNextModal(u"Continue"_s);
@@ -161,6 +206,76 @@ TEST_F(BugReportTest, showBugReport_showsTheWrittenRecordReadOnly_thenBackToTheD
     EXPECT_TRUE(readOnly);
     EXPECT_EQ(shown, QString::fromUtf8(testsupport::readBytes(reportFile())));
     EXPECT_TRUE(recordPattern(u"shown error"_s).match(shown).hasMatch()) << shown.toStdString();
+}
+
+// The report goes to the user's own mail program, addressed to the publisher's support; the
+// dialog stays for the user's next choice.
+TEST_F(BugReportTest, sendBugReport_opensAMailWithTheReportAndTheDialogStays)
+{
+    UrlRecorder mailer;
+    QDesktopServices::setUrlHandler(u"mailto"_s, &mailer, "open");
+    const QString awkward = u"Accès refusé à \"a&body=b+c%20d#e?f=g\" 😀"_s;
+    struct Case
+    {
+        const char *what;
+        QString message;
+        bool shortened;
+    };
+    const Case cases[] = {
+        { "a short report", awkward + u"\nsecond line"_s, false },
+        { "a very long report", awkward + u"\n"_s + QString(20000, u'é') + u"😀 end"_s, true },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(reportFile());
+        mailer.urls.clear();
+        QStringList dialogs;
+        testsupport::onNextModal([&](QWidget *box) {
+            dialogs.append(box->objectName());
+            auto *send = box->findChild<QPushButton *>(u"bbtSendBugReport"_s);
+            if (!send) {
+                ADD_FAILURE() << "no bbtSendBugReport button";
+                buttonWithText(box, u"Continue"_s)->click();
+                return;
+            }
+            send->click();
+            whenBackAgain(box, [&](QWidget *again) {
+                dialogs.append(again->objectName());
+                buttonWithText(again, u"Continue"_s)->click();
+            });
+        });
+        raiseThroughEventLoop(c.message);
+
+        EXPECT_EQ(dialogs, QStringList({ u"dlgErrorReport"_s, u"dlgErrorReport"_s }));
+        ASSERT_EQ(mailer.urls.size(), 1);
+        const QUrl &mail = mailer.urls.constFirst();
+        EXPECT_EQ(mail.scheme(), u"mailto"_s);
+        EXPECT_EQ(mail.path(), info::supportAddress());
+        const QMap<QString, QString> fields = mailFields(mail);
+        EXPECT_EQ(fields.keys(), QStringList({ u"body"_s, u"subject"_s }));
+        EXPECT_EQ(fields.value(u"subject"_s),
+            u"Quill Sift %1 bug report: %2"_s.arg(QStringLiteral(QS_EXPECTED_VERSION), awkward));
+
+        const QString record = QString::fromUtf8(testsupport::readBytes(reportFile()));
+        ASSERT_TRUE(recordPattern(c.message).match(record).hasMatch()) << record.toStdString();
+        const QString body = fields.value(u"body"_s);
+        EXPECT_EQ(body.count(u'\n'), body.count(u"\r\n"_s)) << "lines end with CR LF";
+        QString lines = body;
+        lines.replace(u"\r\n"_s, u"\n"_s);
+        if (!c.shortened) {
+            EXPECT_EQ(lines, record);
+            continue;
+        }
+        const QString note
+            = u"\n[The report is shortened here; the whole report is in %1]\n"_s.arg(reportFile());
+        ASSERT_TRUE(lines.endsWith(note)) << lines.right(200).toStdString();
+        const QString kept = lines.chopped(note.size());
+        EXPECT_TRUE(record.startsWith(kept));
+        EXPECT_TRUE(kept.contains(awkward));
+        EXPECT_FALSE(kept.contains(QChar::ReplacementCharacter)) << "no character cut in two";
+        EXPECT_LT(mail.toEncoded().size(), 8000);
+    }
+    QDesktopServices::unsetUrlHandler(u"mailto"_s);
 }
 
 // The crash handlers run in a child process that then really crashes.
@@ -207,3 +322,5 @@ TEST_F(BugReportTest, crash_writesARecordBeforeTheProgramEnds)
 }
 
 } // namespace
+
+#include "uBugReport_test.moc"
