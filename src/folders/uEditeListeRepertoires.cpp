@@ -2,8 +2,10 @@
 
 #include "folders/FolderDialog.h"
 #include "platform/Paths.h"
+#include "platform/gui/Controls.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WindowKeys.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -102,7 +104,7 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
     pnlTitre->setTextFormat(Qt::PlainText);
     pnlTitre->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    lbxFolders = new QListWidget(this);
+    lbxFolders = new platform::ListBox(this);
     lbxFolders->setObjectName(QStringLiteral("lbxFolders"));
     lbxFolders->setFont(fixedPitchFont());
     lbxFolders->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -114,6 +116,7 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
     edtFolder = new QLineEdit(this);
     edtFolder->setObjectName(QStringLiteral("edtFolder"));
     edtFolder->setFont(fixedPitchFont());
+    platform::keepOneLine(edtFolder);
 
     bbtReplace = makeButton(this, "bbtReplace", QStringLiteral("Remplacer"),
         platform::themeIcon("edit-find-replace", QStyle::SP_BrowserReload));
@@ -138,7 +141,6 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
         platform::themeIcon("dialog-ok", QStyle::SP_DialogOkButton));
     bbtCancel = makeButton(this, "bbtCancel", QStringLiteral("Annuler"),
         platform::themeIcon("dialog-cancel", QStyle::SP_DialogCancelButton));
-    bbtOk->setDefault(true);
 
     bbtReplace->setProperty("tag", int(tagReplace));
     bbtAdd->setProperty("tag", int(tagAdd));
@@ -210,6 +212,7 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
     platform::connectReported(bbtSave, &QPushButton::clicked, this, [this] { bbtSaveClick(); });
     connect(bbtOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(bbtCancel, &QPushButton::clicked, this, &QDialog::reject);
+    platform::installWindowKeys(this, bbtOk, bbtCancel);
 }
 
 void TfrmEditeListeRepertoires::SetList(const FolderList &list)

@@ -3,8 +3,11 @@
 #include "FileDialogDriver.h"
 #include "folders/FolderDialog.h"
 #include "support/Fixtures.h"
+#include "support/Keys.h"
 #include "support/Modal.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -440,3 +443,118 @@ TEST_F(EditeListeRepertoiresTest, folderButton_startsOnTrimmedEditAndPutsTheChos
 }
 
 } // namespace
+
+// Enter goes to OK once the button the user pressed has disabled itself, not to the button the
+// focus then falls on (Supprimer after Ajouter or Remplacer, Down or the folder picker after Up).
+TEST_F(EditeListeRepertoiresTest, enterAfterAButtonDisabledItself_pressesOk)
+{
+    struct Case
+    {
+        const char *name;
+        QStringList before;
+        std::function<void(TfrmEditeListeRepertoires &)> act;
+        QStringList after;
+    };
+    const Case cases[] = {
+        { "Ajouter", { kAlpha },
+            [](TfrmEditeListeRepertoires &frm) {
+                typeInEdit(frm, kBeta);
+                click(frm.bbtAdd);
+            },
+            { kAlpha, kBeta } },
+        { "Remplacer", { kAlpha, kBeta },
+            [](TfrmEditeListeRepertoires &frm) {
+                typeInEdit(frm, kGamma);
+                click(frm.bbtReplace);
+            },
+            { kGamma, kBeta } },
+        { "Up on the second entry", { kAlpha, kBeta },
+            [](TfrmEditeListeRepertoires &frm) {
+                clickEntry(frm, 1);
+                click(frm.bbtUp);
+            },
+            { kBeta, kAlpha } },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderList list = listOf(c.before);
+        const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
+            c.act(frm);
+            EXPECT_EQ(entriesOf(frm), c.after);
+            testsupport::pressKey(&frm, Qt::Key_Return);
+            EXPECT_FALSE(frm.isVisible());
+        });
+        EXPECT_TRUE(confirmed);
+        EXPECT_EQ(list.entries, c.after);
+    }
+}
+
+// A button the user puts the focus on by Tab answers Enter itself; Escape is Annuler.
+TEST_F(EditeListeRepertoiresTest, enterOnAButtonReachedByTab_pressesIt_escapeCancels)
+{
+    FolderList list = listOf({ kAlpha, kBeta });
+    const bool confirmed = runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
+        frm.bbtDown->setFocus(Qt::OtherFocusReason);
+        testsupport::pressKey(&frm, Qt::Key_Backtab);
+        ASSERT_EQ(QApplication::focusWidget(), frm.bbtDelete);
+        testsupport::pressKey(&frm, Qt::Key_Return);
+        EXPECT_TRUE(frm.isVisible());
+        EXPECT_EQ(entriesOf(frm), QStringList { kBeta });
+        testsupport::pressKey(&frm, Qt::Key_Escape);
+        EXPECT_FALSE(frm.isVisible());
+    });
+    EXPECT_FALSE(confirmed);
+    EXPECT_EQ(list.entries, QStringList({ kAlpha, kBeta }));
+}
+
+// A path copied from a terminal ends with a line break: the edit keeps the text up to the
+// first break, so the entry can never come back as two.
+TEST_F(EditeListeRepertoiresTest, pastedTextWithLineBreaks_keepsItsFirstLine)
+{
+    FolderList list;
+    const bool confirmed = runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
+        typeInEdit(frm, QStringLiteral("/srv"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("/Collé\n/srv/Autre\r\n"));
+        testsupport::pressKey(&frm, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(frm.edtFolder->text(), QStringLiteral("/srv/Collé"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("\r\nrien"));
+        testsupport::pressKey(&frm, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(frm.edtFolder->text(), QStringLiteral("/srv/Collé"));
+        click(frm.bbtAdd);
+        click(frm.bbtOk);
+    });
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(list.entries, QStringList { QStringLiteral("/srv/Collé") });
+}
+
+// While the list holds entries one stays selected: neither a click under the entries nor
+// Ctrl+click on the selected one takes the selection away (the rules would then empty the edit
+// and quietly select the first entry).
+TEST_F(EditeListeRepertoiresTest, clickUnderTheEntriesOrCtrlClickOnTheSelectedOne_keepsIt)
+{
+    FolderList list = listOf({ kAlpha, kBeta, kGamma });
+    runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
+        QListWidget *box = frm.lbxFolders;
+        clickEntry(frm, 1);
+        ASSERT_EQ(frm.SelectedIndex(), 1);
+        const QRect last = box->visualItemRect(box->item(2));
+        ASSERT_LT(last.bottom() + 10, box->viewport()->height());
+        QTest::mouseClick(
+            box->viewport(), Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 10));
+        EXPECT_EQ(frm.SelectedIndex(), 1);
+        EXPECT_EQ(frm.edtFolder->text(), kBeta);
+        QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::ControlModifier,
+            box->visualItemRect(box->item(1)).center());
+        EXPECT_EQ(frm.SelectedIndex(), 1);
+        EXPECT_EQ(frm.edtFolder->text(), kBeta);
+        EXPECT_EQ(enabledListButtons(frm),
+            QStringList({ QStringLiteral("bbtDelete"), QStringLiteral("bbtUp"),
+                QStringLiteral("bbtDown") }));
+        clickEntry(frm, 2);
+        EXPECT_EQ(frm.SelectedIndex(), 2);
+        EXPECT_EQ(frm.edtFolder->text(), kGamma);
+    });
+}
