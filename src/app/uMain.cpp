@@ -9,9 +9,11 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/gui/Application.h"
+#include "platform/gui/Controls.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WindowKeys.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -94,6 +96,7 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
     describeImageButton(bbtEdit, u"Modifier la liste des répertoires "_s + folder);
     auto *edt = new QLineEdit(parent);
     edt->setObjectName(u"edtRep"_s + which);
+    platform::keepOneLine(edt);
     QPushButton *bbtSelect = makeButton(parent, u"bbtSelectRep"_s + which, {},
         platform::themeIcon("folder-open", QStyle::SP_DirOpenIcon));
     bbtSelect->setProperty("tag", tag);
@@ -195,6 +198,7 @@ void TfrmMain::createControls()
     memFilter->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // Tab moves on to the next control, it is never part of a filter.
     memFilter->setTabChangesFocus(true);
+    platform::plainLineBreaks(memFilter);
 
     std::tie(lblRepSrc, cbxRepSrc, bbtRepSrc, edtRepSrc, bbtSelectRepSrc)
         = makeFolderControls(pnlClient, u"Src"_s, 1, u"Répertoire &source"_s, u"source"_s);
@@ -262,6 +266,8 @@ void TfrmMain::createControls()
     }
     pnlClient->installEventFilter(this);
     placeControls();
+    // No default and no cancel button: Enter presses the focused button, Escape does nothing.
+    platform::installWindowKeys(this, nullptr, nullptr);
 }
 
 QList<QWidget *> TfrmMain::extendedOnlyControls() const
@@ -392,16 +398,21 @@ void TfrmMain::LoadRepLists()
 {
     setRepList(
         cbxRepSrc, FRepSrc, loadCheckedList(FRepSrc, u"RepSrc.txt"_s, u"Le répertoire source"_s));
+    FRepSrcRead = true;
     setRepList(cbxRepDst, FRepDst,
         loadCheckedList(FRepDst, u"RepDst.txt"_s, u"Le répertoire de destination"_s));
+    FRepDstRead = true;
     SaveRepLists();
 }
 
 void TfrmMain::SaveRepLists()
 {
-    // A failure of the first file leaves the second one as it was.
-    FRepSrc.encoding = writeFolderListFile(FRepConfig + u"RepSrc.txt"_s, FRepSrc);
-    FRepDst.encoding = writeFolderListFile(FRepConfig + u"RepDst.txt"_s, FRepDst);
+    // A list that start-up could not read is never written: its file holds the user's folders,
+    // which this run has not seen. A failure of the first file leaves the second one as it was.
+    if (FRepSrcRead)
+        FRepSrc.encoding = writeFolderListFile(FRepConfig + u"RepSrc.txt"_s, FRepSrc);
+    if (FRepDstRead)
+        FRepDst.encoding = writeFolderListFile(FRepConfig + u"RepDst.txt"_s, FRepDst);
 }
 
 void TfrmMain::setRepList(QComboBox *cbx, FolderList &target, const FolderList &list)
@@ -455,8 +466,7 @@ void TfrmMain::RepChange()
 
 QStringList TfrmMain::filterLines() const
 {
-    const QString text = memFilter->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(u'\n');
+    return platform::linesOf(memFilter);
 }
 
 void TfrmMain::bbtCopieClick()
@@ -499,6 +509,7 @@ void TfrmMain::bbtSelectRepClick(QAbstractButton *sender)
 void TfrmMain::bbtEditRepClick(QAbstractButton *sender)
 {
     const int tag = sender->property("tag").toInt();
+    bool unsaved = false;
     if (tag == 1 || tag == 2) {
         FolderList list = tag == 1 ? FRepSrc : FRepDst;
         const QString title = tag == 1 ? u"Liste ordonnée des chemins source"_s
@@ -508,11 +519,24 @@ void TfrmMain::bbtEditRepClick(QAbstractButton *sender)
                 setRepSrc(list);
             else
                 setRepDst(list);
+            unsaved = !(tag == 1 ? FRepSrcRead : FRepDstRead);
         }
     }
-    // Written back after every use, confirmed or cancelled.
-    SaveRepLists();
+    // Written back after every use, confirmed or cancelled; the copy button follows the
+    // lists whatever the save did.
+    try {
+        SaveRepLists();
+    } catch (...) {
+        RepChange();
+        throw;
+    }
     RepChange();
+    if (unsaved) {
+        const QString path = FRepConfig + (tag == 1 ? u"RepSrc.txt"_s : u"RepDst.txt"_s);
+        throw AppError(
+            u"La liste des répertoires n'a pas pu être lue au démarrage : le fichier \""_s + path
+            + u"\" n'est pas modifié."_s);
+    }
 }
 
 void TfrmMain::bbtOptionsClick()

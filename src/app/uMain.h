@@ -91,6 +91,9 @@ private:
     TFolderDialog *FolderDialog = nullptr;
     FolderList FRepSrc;
     FolderList FRepDst;
+    // Whether start-up read each list: one it could not read is never written over.
+    bool FRepSrcRead = false;
+    bool FRepDstRead = false;
     bool FExtendedView = false; // the layout mode, taken once at start-up
     bool FLayoutExtended = false; // the layout the controls are placed in
     bool FShown = false;

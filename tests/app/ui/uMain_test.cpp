@@ -1,11 +1,14 @@
 #include "MainWindowFixture.h"
 #include "app/uMain.h"
 
+#include "folders/uEditeListeRepertoires.h"
 #include "support/Fixtures.h"
+#include "support/Keys.h"
 #include "support/Modal.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -68,6 +71,24 @@ void closeCopyWindow(QWidget *copyWindow, int attemptsLeft = 500)
         close->click();
     QTimer::singleShot(10, copyWindow,
         [copyWindow, attemptsLeft] { closeCopyWindow(copyWindow, attemptsLeft - 1); });
+}
+
+// Presses the copy button and, once the run has ended, closes the end message and the copy
+// window; returns the end message.
+QString copyAndClose(QPushButton *bbtCopie)
+{
+    QString endMessage;
+    testsupport::onNextModal([&endMessage](QWidget *copyWindow) {
+        EXPECT_EQ(copyWindow->objectName(), u"frmCopy"_s);
+        testsupport::onNextModal([&endMessage, copyWindow](QWidget *box) {
+            endMessage = testsupport::dialogText(box);
+            clickButton(box, u"OK"_s);
+            closeCopyWindow(copyWindow);
+        });
+    });
+    EXPECT_TRUE(bbtCopie->isEnabled());
+    QTest::mouseClick(bbtCopie, Qt::LeftButton);
+    return endMessage;
 }
 
 class MainWindowTest : public uitest::MainWindowFixture
@@ -481,20 +502,8 @@ TEST_P(MainWindowCopyTest, copyButton_copiesTheFilesTheTypedFiltersSelect)
     QTest::keyClicks(memFilter, u"zz"_s);
     ASSERT_EQ(memFilter->toPlainText(), u"  a \n\nzz"_s);
 
-    QString endMessage;
-    testsupport::onNextModal([&endMessage](QWidget *copyWindow) {
-        EXPECT_EQ(copyWindow->objectName(), u"frmCopy"_s);
-        testsupport::onNextModal([&endMessage, copyWindow](QWidget *box) {
-            endMessage = testsupport::dialogText(box);
-            clickButton(box, u"OK"_s);
-            closeCopyWindow(copyWindow);
-        });
-    });
-    auto *bbtCopie = child<QPushButton>(*window, u"bbtCopie"_s);
-    ASSERT_TRUE(bbtCopie->isEnabled());
-    QTest::mouseClick(bbtCopie, Qt::LeftButton);
-
-    EXPECT_EQ(endMessage, u"La copie des fichiers est terminée."_s);
+    EXPECT_EQ(copyAndClose(child<QPushButton>(*window, u"bbtCopie"_s)),
+        u"La copie des fichiers est terminée."_s);
     EXPECT_EQ(
         QDir(backup).entryList(QDir::Files), QStringList { extended ? u"a2.txt"_s : u"a1.txt"_s });
     EXPECT_TRUE(reportedErrors().isEmpty()) << reportedErrors().join(u'\n').toStdString();
@@ -543,6 +552,153 @@ TEST_F(MainWindowTest, startupStepError_isReportedAndEndsTheSequence_windowStill
         EXPECT_TRUE(child<QWidget>(*window, u"edtRepSrc"_s)->isHidden());
         EXPECT_FALSE(child<QWidget>(*window, u"bbtCopie"_s)->isEnabled());
     }
+}
+
+// The filters reach the copy exactly as typed, split at line breaks only: a no-break space
+// (AltGr+Space) stays one, a pasted line separator stays inside its filter, and Shift+Enter
+// breaks the line as Enter does.
+TEST_F(MainWindowTest, filterLines_reachTheCopyExactlyAsTyped)
+{
+    const QString data = makeDir(u"Data"_s);
+    const QString backup = makeDir(u"Backup"_s);
+    const QString nbsp = u"a\u00A0b"_s;
+    const QString separated = u"c\u2028d"_s;
+    const QStringList names { nbsp + u".txt"_s, u"a b.txt"_s, separated + u".txt"_s, u"c.txt"_s,
+        u"d.txt"_s, u"x.txt"_s, u"y.txt"_s };
+    for (const QString &name : names)
+        writeFile(u"Data/"_s + name, "data");
+    writeList(u"RepSrc.txt"_s, { data });
+    writeList(u"RepDst.txt"_s, { backup });
+    const auto window = openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    choose(child<QComboBox>(*window, u"cbxRepSrc"_s), 0);
+    choose(child<QComboBox>(*window, u"cbxRepDst"_s), 0);
+
+    child<QPlainTextEdit>(*window, u"memFilter"_s)->setFocus();
+    testsupport::typeText(window.get(), nbsp);
+    testsupport::pressKey(window.get(), Qt::Key_Return);
+    QGuiApplication::clipboard()->setText(separated);
+    testsupport::pressKey(window.get(), Qt::Key_V, Qt::ControlModifier);
+    testsupport::pressKey(window.get(), Qt::Key_Return);
+    testsupport::typeText(window.get(), u"x"_s);
+    testsupport::pressKey(window.get(), Qt::Key_Return, Qt::ShiftModifier);
+    testsupport::typeText(window.get(), u"y"_s);
+
+    copyAndClose(child<QPushButton>(*window, u"bbtCopie"_s));
+    QStringList copied = QDir(backup).entryList(QDir::Files);
+    copied.sort();
+    QStringList expected { nbsp + u".txt"_s, separated + u".txt"_s, u"x.txt"_s, u"y.txt"_s };
+    expected.sort();
+    EXPECT_EQ(copied, expected);
+}
+
+// A folder copied from a terminal ends with a line break: the text box keeps its first line.
+TEST_F(MainWindowTest, extendedLayout_pastedFolderKeepsItsFirstLine)
+{
+    const QString data = makeDir(u"Data"_s);
+    useExtendedLayout();
+    const auto window = openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto *edtRepSrc = child<QLineEdit>(*window, u"edtRepSrc"_s);
+    edtRepSrc->setFocus();
+    QGuiApplication::clipboard()->setText(data + u"\n"_s);
+    testsupport::pressKey(window.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(edtRepSrc->text(), data);
+}
+
+// The main window has neither a default nor a cancel button: Enter presses the focused button,
+// Escape does nothing.
+TEST_F(MainWindowTest, enterPressesTheFocusedButton_escapeDoesNothing)
+{
+    const auto window = openWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto *memFilter = child<QPlainTextEdit>(*window, u"memFilter"_s);
+    memFilter->setFocus();
+    testsupport::typeText(window.get(), u"rapport"_s);
+    testsupport::pressKey(window.get(), Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(memFilter->toPlainText(), u"rapport"_s);
+    child<QPushButton>(*window, u"bbtOptions"_s)->setFocus(Qt::TabFocusReason);
+    testsupport::pressKey(window.get(), Qt::Key_Tab); // bbtCopie is disabled: on to RAZ
+    ASSERT_EQ(QApplication::focusWidget(), child<QPushButton>(*window, u"bbtReset"_s));
+    testsupport::pressKey(window.get(), Qt::Key_Return);
+    EXPECT_TRUE(memFilter->toPlainText().isEmpty());
+}
+
+// When the lists cannot be written after the editor, the copy button still follows the
+// lists: the confirmed editor leaves no folder chosen, so no copy can start from "/".
+TEST_F(MainWindowTest, listSaveFailsAfterTheEditor_copyButtonStillFollowsTheLists)
+{
+    const QString data = makeDir(u"Data"_s);
+    const QString backup = makeDir(u"Backup"_s);
+    writeList(u"RepSrc.txt"_s, { data });
+    writeList(u"RepDst.txt"_s, { backup });
+    const auto window = openWindow();
+    choose(child<QComboBox>(*window, u"cbxRepSrc"_s), 0);
+    choose(child<QComboBox>(*window, u"cbxRepDst"_s), 0);
+    auto *bbtCopie = child<QPushButton>(*window, u"bbtCopie"_s);
+    ASSERT_TRUE(bbtCopie->isEnabled());
+    // The list file can no longer be replaced.
+    QFile::remove(settingsFile(u"RepSrc.txt"_s));
+    makeDir(kSettings + u"RepSrc.txt"_s);
+    reportedErrors().clear();
+
+    uitest::onNextModalOf<TfrmEditeListeRepertoires>(
+        "the list editor", [](TfrmEditeListeRepertoires *editor) {
+            QTest::mouseClick(editor->bbtOk, Qt::LeftButton);
+        });
+    QTest::mouseClick(child<QPushButton>(*window, u"bbtRepSrc"_s), Qt::LeftButton);
+
+    ASSERT_EQ(reportedErrors().size(), 1);
+    EXPECT_TRUE(reportedErrors().first().startsWith(u"Impossible de créer le fichier"_s));
+    EXPECT_EQ(child<QComboBox>(*window, u"cbxRepSrc"_s)->currentIndex(), -1);
+    EXPECT_FALSE(bbtCopie->isEnabled());
+}
+
+// A start-up step before the lists failed, so they were never read: no use of the editor
+// writes over the user's list files; a confirmed change says why it is not kept.
+TEST_F(MainWindowTest, listsNotReadAtStartUp_areNeverWrittenOver)
+{
+    writeSettings(u"RepSrc.txt"_s, "/srv/Alpha\r\n");
+    writeSettings(u"RepDst.txt"_s, "/srv/Beta\r\n");
+    // A settings file that exists but cannot be read.
+    QFile::remove(settingsFile(u"Options.ini"_s));
+    makeDir(kSettings + u"Options.ini"_s);
+    reportedErrors().clear();
+    const auto window = openWindow();
+    ASSERT_EQ(reportedErrors().size(), 1);
+    reportedErrors().clear();
+
+    struct Case
+    {
+        const char *name;
+        const char *button;
+        bool confirm;
+        QString error;
+    };
+    const Case cases[] = {
+        { "source, cancelled", "bbtRepSrc", false, {} },
+        { "destination, confirmed", "bbtRepDst", true,
+            u"La liste des répertoires n'a pas pu être lue au démarrage : le fichier \""_s
+                + settingsFile(u"RepDst.txt"_s) + u"\" n'est pas modifié."_s },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        uitest::onNextModalOf<TfrmEditeListeRepertoires>(
+            "the list editor", [&c](TfrmEditeListeRepertoires *editor) {
+                editor->edtFolder->setText(u"/srv/Nouveau"_s);
+                QTest::mouseClick(editor->bbtAdd, Qt::LeftButton);
+                QTest::mouseClick(c.confirm ? editor->bbtOk : editor->bbtCancel, Qt::LeftButton);
+            });
+        QTest::mouseClick(
+            child<QPushButton>(*window, QString::fromLatin1(c.button)), Qt::LeftButton);
+        EXPECT_EQ(reportedErrors(), c.error.isEmpty() ? QStringList() : QStringList { c.error });
+        reportedErrors().clear();
+        EXPECT_EQ(readSettings(u"RepSrc.txt"_s), QByteArray("/srv/Alpha\r\n"));
+        EXPECT_EQ(readSettings(u"RepDst.txt"_s), QByteArray("/srv/Beta\r\n"));
+    }
+    // The confirmed list is still there to use until the program ends.
+    EXPECT_EQ(child<QComboBox>(*window, u"cbxRepDst"_s)->count(), 1);
 }
 
 } // namespace
