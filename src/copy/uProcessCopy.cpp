@@ -3,10 +3,12 @@
 #include "app/Settings.h"
 #include "copy/CopyEngine.h"
 #include "copy/LogModel.h"
+#include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WindowKeys.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -42,6 +44,11 @@ QPushButton *makeButton(
 void RunCopy(const QString &source, const QString &destination, const QStringList &filterLines,
     const tyConfig &config, QWidget *parent)
 {
+    // An empty folder text plus the delimiter would name the root folder.
+    if (source.isEmpty())
+        throw AppError(QStringLiteral("Aucun répertoire source n'est choisi."));
+    if (destination.isEmpty())
+        throw AppError(QStringLiteral("Aucun répertoire de destination n'est choisi."));
     QPointer<TfrmCopy> form = new TfrmCopy(config, parent);
     const auto destroy = qScopeGuard([&form] { delete form.data(); });
     form->FRepSrc = platform::includeTrailingDelimiter(source);
@@ -110,6 +117,12 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
     SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog->setFileMode(QFileDialog::AnyFile);
     SaveDialog->setNameFilter(QStringLiteral("Fichier texte (*.txt)"));
+    // The name chosen is not the file written (its extension becomes ".txt"), and that file
+    // is replaced without a question.
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
+
+    // Neither a default nor a cancel button: Escape never closes the window.
+    platform::installWindowKeys(this, nullptr, nullptr);
 
     platform::connectReported(tmrCopy, &QTimer::timeout, this, [this] { tmrCopyTimer(); });
     platform::connectReported(bbtSave, &QPushButton::clicked, this, [this] { bbtSaveClick(); });

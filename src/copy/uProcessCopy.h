@@ -34,7 +34,7 @@ public:
     const LogModel &log() const { return *m_log; }
 
 public slots:
-    // Escape: refused while the run works, as every other way of closing.
+    // The window's close box: refused while the run works, as every other way of closing.
     void reject() override;
 
 protected:

@@ -1,14 +1,18 @@
 #include "app/Settings.h"
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
+#include "platform/Error.h"
 #include "support/Fixtures.h"
+#include "support/Keys.h"
 #include "support/Modal.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -295,6 +299,104 @@ TEST_F(ProcessCopyTest, saveLog_journalLogIsWrittenAsJournalTxtInWindows1252)
             + srcBytes + "/?.txt\" vers \"" + dstBytes + "/?.txt\"\r\n");
     EXPECT_FALSE(QFile::exists(file(QStringLiteral("journal.log"))));
     EXPECT_TRUE(testsupport::reportedErrors().isEmpty());
+}
+
+// The copy window has no cancel button: Escape never closes it, after the run either. Enter
+// presses "&Fermer", which has the focus once the end is announced.
+TEST_F(ProcessCopyTest, afterTheRun_escapeLeavesTheWindowOpen_enterPressesFermer)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    const QStringList filters = { QStringLiteral("*.txt") };
+
+    QString seen;
+    bool openAfterEscape = false;
+    onCopyWindow([&](TfrmCopy *form) {
+        testsupport::answerNextModal(QStringLiteral("OK"), &seen);
+        everyPass([&, form] {
+            if (seen.isEmpty() || QApplication::activeModalWidget() != form)
+                return false;
+            testsupport::pressKey(form, Qt::Key_Escape);
+            openAfterEscape = form->isVisible();
+            testsupport::pressKey(form, Qt::Key_Return);
+            return true;
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    EXPECT_EQ(seen, kEndMessage);
+    EXPECT_TRUE(openAfterEscape);
+}
+
+// The name typed is not the file written (its extension becomes ".txt"): no question about
+// it, and the .txt file of that name is replaced.
+TEST_F(ProcessCopyTest, saveLog_asksNothing_andReplacesTheTxtFileOfThatName)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("journal.log"), "ancien log");
+    writeFile(QStringLiteral("journal.txt"), "ancien texte");
+    const QStringList filters = { QStringLiteral("*.txt") };
+
+    QString seen;
+    QString question;
+    onCopyWindow([&](TfrmCopy *form) {
+        testsupport::answerNextModal(QStringLiteral("OK"), &seen);
+        everyPass([&, this, form] {
+            if (seen.isEmpty() || QApplication::activeModalWidget() != form)
+                return false;
+            testsupport::onNextModal([&, this](QWidget *modal) {
+                auto *dialog = qobject_cast<QFileDialog *>(modal);
+                ASSERT_NE(dialog, nullptr);
+                auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                ASSERT_NE(name, nullptr);
+                name->setText(file(QStringLiteral("journal.log")));
+                // A question would be the next modal window; it is answered so the test ends.
+                everyPass([&question, dialog] {
+                    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                    if (box) {
+                        question = box->text();
+                        box->button(QMessageBox::Yes)->click();
+                    }
+                    return box != nullptr || !dialog->isVisible();
+                });
+                testsupport::pressKey(dialog, Qt::Key_Return);
+            });
+            QTest::mouseClick(button(form, "bbtSave"), Qt::LeftButton);
+            QTest::mouseClick(button(form, "bbtClose"), Qt::LeftButton);
+            return true;
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    EXPECT_TRUE(question.isEmpty()) << question.toStdString();
+    EXPECT_TRUE(readFile(QStringLiteral("journal.txt")).startsWith("Filtre: "));
+    EXPECT_EQ(readFile(QStringLiteral("journal.log")), "ancien log");
+}
+
+// An empty folder text would become the root folder once it gets its delimiter.
+TEST_F(ProcessCopyTest, emptyFolderText_isRefusedBeforeAnyWindowOpens)
+{
+    const QStringList filters = { QStringLiteral("*") };
+    const struct
+    {
+        QString source;
+        QString destination;
+        QString error;
+    } cases[] = {
+        { QString(), dst, QStringLiteral("Aucun répertoire source n'est choisi.") },
+        { src, QString(), QStringLiteral("Aucun répertoire de destination n'est choisi.") },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.error.toStdString());
+        try {
+            RunCopy(c.source, c.destination, filters, config);
+            ADD_FAILURE() << "no error";
+        } catch (const AppError &error) {
+            EXPECT_EQ(error.message(), c.error);
+        }
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
 }
 
 } // namespace
