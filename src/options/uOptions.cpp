@@ -6,9 +6,11 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/SpecialFolders.h"
+#include "platform/gui/Controls.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WindowKeys.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -96,6 +98,7 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
     lblLogFile->setObjectName(QStringLiteral("lblLogFile"));
     ledtLogFile = new QLineEdit(this);
     ledtLogFile->setObjectName(QStringLiteral("ledtLogFile"));
+    platform::keepOneLine(ledtLogFile);
     // Room for a usual path to be read whole.
     ledtLogFile->setMinimumWidth(320);
     lblLogFile->setBuddy(ledtLogFile);
@@ -120,7 +123,6 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
     bbtRepConfig->setFocusPolicy(Qt::ClickFocus);
     bbtRepConfig->setVisible(false);
     bbtOk = makeButton(Panel1, "bbtOk", QStringLiteral("OK"));
-    bbtOk->setDefault(true);
     bbtCancel = makeButton(Panel1, "bbtCancel", QStringLiteral("Annuler"));
     bbtCancel->setAutoDefault(false);
 
@@ -159,6 +161,7 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
 
     connect(bbtOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(bbtCancel, &QPushButton::clicked, this, &QDialog::reject);
+    platform::installWindowKeys(this, bbtOk, bbtCancel);
     connect(bbtLogFile, &QPushButton::clicked, this, &TfrmOptions::bbtLogFileClick);
     connect(bbtRepConfig, &QPushButton::clicked, this, &TfrmOptions::bbtRepConfigClick);
     for (QPushButton *button : { bbtCreateShortcutDesktop, bbtCreateShortcutStartMenu })
