@@ -9,6 +9,7 @@
 #include "platform/ProfileFile.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/WindowKeys.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -491,8 +492,9 @@ TfrmAbout102::TfrmAbout102(QWidget *parent)
         platform::themeIcon("window-close", QStyle::SP_DialogCloseButton), u"&Close"_s, this);
     BitBtn1->setObjectName(u"BitBtn1"_s);
     BitBtn1->setGeometry(367, 255, 75, 25);
-    BitBtn1->setDefault(true);
     connect(BitBtn1, &QPushButton::clicked, this, &TfrmAbout102::BitBtn1Click);
+    // Close answers Enter and Escape alike; E.U.L.A. answers Enter once it has the focus.
+    platform::installWindowKeys(this, BitBtn1, BitBtn1);
 
     setTabOrder(BitBtn1, memNews);
     setTabOrder(memNews, bbtEula);

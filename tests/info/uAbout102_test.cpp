@@ -3,6 +3,7 @@
 #include "NetworkFixture.h"
 
 #include "info/uAbout102.h"
+#include "support/Keys.h"
 #include "support/Modal.h"
 
 #include <QApplication>
@@ -19,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/utsname.h>
+
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using testinfo::Response;
@@ -340,6 +343,42 @@ TEST_F(AboutTest, showAboutBox_isModalClosesWithCloseAndIsDestroyed)
     EXPECT_EQ(seen, u"frmAbout102"_s);
     EXPECT_TRUE(modal);
     EXPECT_TRUE(mainWindow.findChildren<TfrmAbout102 *>().isEmpty());
+}
+
+// Close is the default and the cancel button; E.U.L.A. answers Enter once Tab has put the
+// focus on it, and the read-only news box leaves Enter to Close.
+TEST_F(AboutTest, keys_enterPressesTheFocusedButtonElseClose_escapeCloses)
+{
+    serversDown();
+    const struct
+    {
+        const char *name;
+        int tabs;
+        std::vector<Qt::Key> keys;
+        int pagesOpened;
+    } cases[] = {
+        { "Enter on Close", 0, { Qt::Key_Return }, 0 },
+        { "Escape", 0, { Qt::Key_Escape }, 0 },
+        { "Enter in the news", 1, { Qt::Key_Enter }, 0 },
+        { "Enter on E.U.L.A., then Escape", 2, { Qt::Key_Return, Qt::Key_Escape }, 1 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler(u"https"_s, &recorder, "open");
+        TfrmAbout102 box;
+        box.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+        for (int tab = 0; tab < c.tabs; ++tab)
+            testsupport::pressKey(&box, Qt::Key_Tab);
+        for (const Qt::Key key : c.keys) {
+            EXPECT_TRUE(box.isVisible());
+            testsupport::pressKey(&box, key);
+        }
+        QDesktopServices::unsetUrlHandler(u"https"_s);
+        EXPECT_FALSE(box.isVisible());
+        EXPECT_EQ(recorder.urls.size(), c.pagesOpened);
+    }
 }
 
 TEST_F(AboutTest, titleAndCompilerLines)
