@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/gui/Application.h"
+#include "platform/gui/WindowKeys.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -294,6 +295,7 @@ void showReport(QWidget *parent, const QString &record, const QString &file, boo
     QPushButton *close = buttons->addButton(u"Close"_s, QDialogButtonBox::RejectRole);
     close->setObjectName(u"bbtClose"_s);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    platform::installWindowKeys(&dialog, close, close);
     layout->addWidget(buttons);
     dialog.resize(640, 400);
     dialog.exec();
@@ -367,6 +369,7 @@ void showErrorDialog(
     sendButton->setObjectName(u"bbtSendBugReport"_s);
     box.setDefaultButton(continueButton);
     box.setEscapeButton(continueButton);
+    platform::installWindowKeys(&box, continueButton, continueButton);
     for (;;) {
         box.exec();
         const QAbstractButton *clicked = box.clickedButton();

@@ -34,8 +34,8 @@ void reportUncaughtError(const std::exception &error)
         installedHandler()(error);
         return;
     }
-    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(),
-                          messageOf(error));
+    QMessageBox::critical(
+        QApplication::activeWindow(), QApplication::applicationName(), messageOf(error));
 }
 
 Application::Application(int &argc, char **argv)

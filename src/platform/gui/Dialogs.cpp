@@ -1,5 +1,7 @@
 #include "platform/gui/Dialogs.h"
 
+#include "platform/gui/WindowKeys.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -7,13 +9,14 @@ namespace platform {
 
 bool confirm(QWidget *parent, const QString &text)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmer"), text, QMessageBox::NoButton,
-                    parent);
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Confirmer"), text, QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("dlgConfirm"));
     QPushButton *yes = box.addButton(QStringLiteral("&Oui"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QStringLiteral("&Non"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
     box.setEscapeButton(no);
+    installWindowKeys(&box, yes, no);
     box.exec();
     return box.clickedButton() == yes;
 }
@@ -21,11 +24,12 @@ bool confirm(QWidget *parent, const QString &text)
 void inform(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::Information, QStringLiteral("Informations"), text,
-                    QMessageBox::NoButton, parent);
+        QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("dlgInformations"));
     QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
+    installWindowKeys(&box, ok, ok);
     box.exec();
 }
 
