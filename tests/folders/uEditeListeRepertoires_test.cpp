@@ -482,6 +482,11 @@ TEST_F(EditeListeRepertoiresTest, enterAfterAButtonDisabledItself_pressesOk)
             ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
             c.act(frm);
             EXPECT_EQ(entriesOf(frm), c.after);
+            // OK is also the button drawn as the default one.
+            QCoreApplication::processEvents();
+            for (const QPushButton *button : frm.findChildren<QPushButton *>())
+                EXPECT_EQ(button->isDefault(), button == frm.bbtOk)
+                    << button->objectName().toStdString();
             testsupport::pressKey(&frm, Qt::Key_Return);
             EXPECT_FALSE(frm.isVisible());
         });

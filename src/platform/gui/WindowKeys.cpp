@@ -74,6 +74,16 @@ private:
             return;
         m_handedOn = m_handingOn ? widget : nullptr;
         m_handingOn = false;
+        // Qt then draws the button the focus fell on as the default one; the frame goes back
+        // to the button that Enter presses, once the button has taken the focus.
+        if (m_handedOn && m_default)
+            QMetaObject::invokeMethod(
+                m_default,
+                [button = m_default] {
+                    if (button)
+                        button->setDefault(true);
+                },
+                Qt::QueuedConnection);
     }
 
     static bool takesEnter(const QWidget *widget)
