@@ -1,0 +1,243 @@
+// Every window's title as the window manager shows it (on X11, read back from the server):
+// exactly the window's own caption, with nothing appended by Qt or anyone else.
+#include "app/uBugReport.h"
+#include "app/uMain.h"
+#include "copy/uProcessCopy.h"
+#include "folders/FolderDialog.h"
+#include "folders/uEditeListeRepertoires.h"
+#include "info/ServerUrls.h"
+#include "info/uAbout102.h"
+#include "options/uOptions.h"
+#include "platform/gui/Dialogs.h"
+
+#include "support/Fixtures.h"
+#include "support/Modal.h"
+#include "support/WindowTitle.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <functional>
+#include <netinet/in.h>
+#include <ostream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+void clickText(QWidget *window, const QString &text)
+{
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        if (button->text() == text && button->isVisible()) {
+            button->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no button " << text.toStdString() << " in "
+                  << window->objectName().toStdString();
+    window->close();
+}
+
+void clickNamed(QWidget *window, const QString &name)
+{
+    if (auto *button = window->findChild<QAbstractButton *>(name)) {
+        button->click();
+        return;
+    }
+    ADD_FAILURE() << "no button " << name.toStdString() << " in "
+                  << window->objectName().toStdString();
+    window->close();
+}
+
+using Look = std::function<void(QWidget *)>;
+
+// One window: how the program opens it, and the title it must show. An empty title stands for
+// the window's own caption, whatever it is, which must reach the desktop unchanged.
+struct TitleCase
+{
+    const char *name;
+    QString title;
+    // Opens the window in the test's folder, runs look on it while it is open, closes it.
+    std::function<void(const QString &folder, const Look &look)> open;
+};
+
+void PrintTo(const TitleCase &window, std::ostream *out)
+{
+    *out << window.name;
+}
+
+// Looks at the next modal window, then answers it with answer.
+void onNextModalLook(const Look &look, std::function<void(QWidget *)> answer)
+{
+    testsupport::onNextModal([look, answer](QWidget *modal) {
+        look(modal);
+        answer(modal);
+    });
+}
+
+// The copy window once its run has ended and its end message has been answered.
+void openCopyWindow(const QString &folder, const Look &look)
+{
+    QDir().mkpath(folder + u"/source"_s);
+    QDir().mkpath(folder + u"/destination"_s);
+    testsupport::writeBytes(folder + u"/source/rapport.txt"_s, "contenu");
+    tyConfig config;
+    const QStringList filters { u"*.txt"_s };
+    bool answered = false;
+    int triesLeft = 500;
+    std::function<void()> poll;
+    poll = [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            clickText(box, u"OK"_s);
+            answered = true;
+        } else if (modal && answered) {
+            look(modal);
+            clickNamed(modal, u"bbtClose"_s);
+            return;
+        } else if (--triesLeft == 0) {
+            ADD_FAILURE() << "the run did not end";
+            return;
+        }
+        QTimer::singleShot(10, qApp, poll);
+    };
+    QTimer::singleShot(0, qApp, poll);
+    RunCopy(folder + u"/source"_s, folder + u"/destination"_s, filters, config, nullptr);
+}
+
+const TitleCase titleCases[] = {
+    { "mainWindow", u"Quill Sift"_s,
+        [](const QString &, const Look &look) {
+            TfrmMain window;
+            window.show();
+            look(&window);
+        } },
+    { "confirmation", u"Confirmer"_s,
+        [](const QString &, const Look &look) {
+            onNextModalLook(look, [](QWidget *box) { clickText(box, u"&Non"_s); });
+            platform::confirm(nullptr, u"Voulez-vous le supprimer de la liste des répertoires ?"_s);
+        } },
+    { "information", u"Informations"_s,
+        [](const QString &, const Look &look) {
+            onNextModalLook(look, [](QWidget *box) { clickText(box, u"OK"_s); });
+            platform::inform(nullptr, u"La copie des fichiers est terminée."_s);
+        } },
+    { "copyWindow", u"Copie des fichiers"_s, openCopyWindow },
+    { "folderListEditor", u"Répertoires"_s,
+        [](const QString &folder, const Look &look) {
+            onNextModalLook(look, [](QWidget *editor) { clickNamed(editor, u"bbtCancel"_s); });
+            FolderList list;
+            list.entries = { folder };
+            EditeListeRepertoires(list, u"Liste ordonnée des chemins source"_s, nullptr);
+        } },
+    { "options", u"Options"_s,
+        [](const QString &folder, const Look &look) {
+            onNextModalLook(look, [](QWidget *dialog) { clickNamed(dialog, u"bbtCancel"_s); });
+            tyConfig config;
+            EditeConfig(config, folder + u"/config/Orvane/quillSift/Options.ini"_s, nullptr);
+        } },
+    { "aboutBox", u"About"_s,
+        [](const QString &, const Look &look) {
+            onNextModalLook(look, [](QWidget *box) { clickNamed(box, u"BitBtn1"_s); });
+            ShowAboutBox(nullptr);
+        } },
+    { "folderPicker", u"Sélectionnez le répertoire à copier"_s,
+        [](const QString &folder, const Look &look) {
+            onNextModalLook(look, [](QWidget *dialog) { dialog->close(); });
+            TFolderDialog picker(nullptr);
+            picker.SetOptions(systemFolderOptions);
+            picker.SetCaption(u"Sélectionnez le répertoire à copier"_s);
+            picker.SetDirectory(folder);
+            picker.Execute();
+        } },
+    { "errorDialog", QString(),
+        [](const QString &, const Look &look) {
+            onNextModalLook(look, [](QWidget *box) { clickText(box, u"Continue"_s); });
+            bugreport::reportError(u"Impossible de créer le répertoire"_s);
+        } },
+    { "bugReport", u"Bug report"_s,
+        [](const QString &, const Look &look) {
+            testsupport::onNextModal([look](QWidget *box) {
+                onNextModalLook(look, [](QWidget *report) {
+                    testsupport::answerNextModal(u"Continue"_s);
+                    clickNamed(report, u"bbtClose"_s);
+                });
+                clickText(box, u"Show bug report"_s);
+            });
+            bugreport::reportError(u"Impossible de créer le répertoire"_s);
+        } },
+};
+
+class WindowTitlesTest : public testsupport::TempDirTest,
+                         public ::testing::WithParamInterface<TitleCase>
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        initApplication();
+        // The main window's usage ping and the About box's news go to a loopback port that is
+        // bound but never listens, which refuses at once.
+        s_refusing = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(::bind(s_refusing, reinterpret_cast<sockaddr *>(&address), length), 0);
+        ASSERT_EQ(::getsockname(s_refusing, reinterpret_cast<sockaddr *>(&address), &length), 0);
+        const QString nowhere = u"https://127.0.0.1:%1"_s.arg(ntohs(address.sin_port));
+        info::setServerUrlsForTesting(nowhere, nowhere);
+    }
+
+    static void TearDownTestSuite()
+    {
+        info::setServerUrlsForTesting({}, {});
+        ::close(s_refusing);
+    }
+
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        m_savedConfigHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(makeDir(u"config"_s)));
+        testsupport::reportedErrors().clear();
+    }
+
+    void TearDown() override { qputenv("XDG_CONFIG_HOME", m_savedConfigHome); }
+
+    static inline int s_refusing = -1;
+    QByteArray m_savedConfigHome;
+};
+
+TEST_P(WindowTitlesTest, window_showsExactlyItsOwnCaption)
+{
+    const TitleCase &window = GetParam();
+    bool looked = false;
+    QString caption;
+    QString shown;
+    window.open(path(), [&](QWidget *opened) {
+        looked = true;
+        caption = opened->windowTitle();
+        shown = testsupport::shownTitle(opened);
+    });
+    ASSERT_TRUE(looked) << "the window never opened";
+    const QString expected = window.title.isEmpty() ? caption : window.title;
+    EXPECT_FALSE(expected.isEmpty());
+    EXPECT_EQ(caption.toStdString(), expected.toStdString());
+    EXPECT_EQ(shown.toStdString(), expected.toStdString());
+    EXPECT_TRUE(testsupport::reportedErrors().isEmpty())
+        << testsupport::reportedErrors().join(u'\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWindow, WindowTitlesTest, ::testing::ValuesIn(titleCases),
+    [](const ::testing::TestParamInfo<TitleCase> &param) { return std::string(param.param.name); });
+
+} // namespace
