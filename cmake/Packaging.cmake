@@ -36,6 +36,21 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # HTTPS requests check against.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, adwaita-icon-theme, ca-certificates")
 
+# The changelog a native package carries, written from the AppStream releases.
+set(QS_DEBIAN_CHANGELOG ${CMAKE_BINARY_DIR}/debian/changelog.gz)
+add_custom_command(
+  OUTPUT ${QS_DEBIAN_CHANGELOG}
+  COMMAND ${CMAKE_COMMAND} -DMETAINFO=${PROJECT_SOURCE_DIR}/data/quillsift.metainfo.xml
+          -DPACKAGE=${CPACK_PACKAGE_NAME} -DVERSION=${PROJECT_VERSION}
+          "-DMAINTAINER=${CPACK_DEBIAN_PACKAGE_MAINTAINER}" -DOUTPUT=${QS_DEBIAN_CHANGELOG}
+          -P ${PROJECT_SOURCE_DIR}/cmake/DebianChangelog.cmake
+  DEPENDS ${PROJECT_SOURCE_DIR}/data/quillsift.metainfo.xml
+          ${PROJECT_SOURCE_DIR}/cmake/DebianChangelog.cmake
+  COMMENT "Debian changelog from the AppStream releases"
+  VERBATIM)
+add_custom_target(qs_debian_changelog ALL DEPENDS ${QS_DEBIAN_CHANGELOG})
+install(FILES ${QS_DEBIAN_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillsift)
+
 # `package_source`: the tracked tree without build folders.
 set(CPACK_SOURCE_GENERATOR TXZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
