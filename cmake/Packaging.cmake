@@ -14,12 +14,19 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Orvane <quillsift@orvane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "copy the files of a folder that match wildcard filters")
 # Lines kept under 80 columns, as a Debian control file wants them.
+# The network use is stated where the package manager shows it, before installation.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Quill Sift copies files from a source folder into a destination folder,"
   "choosing them with a list of wildcard filters. Each run is shown in its own"
   "window and can be appended to a log file. Source and destination folders are"
   "picked from two lists of known folders kept between runs."
-  "The user interface is in French.")
+  "The user interface is in French."
+  "."
+  "Network use: at every start the program sends one HTTPS request to the"
+  "publisher's statistics server (Piwik) that carries only the product's site"
+  "number (idsite=14), to count starts; no setting turns it off. Each opening"
+  "of the About box downloads the publisher's update file (quillsift.INF) to"
+  "show news and whether a newer version exists. Nothing else is sent.")
 # The installed program carries no debug information; the exported symbols that name the
 # bug report's functions and the version-resource section stay.
 set(CPACK_STRIP_FILES ON)
@@ -32,9 +39,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QS_PUBLISHER_URL}")
 # Depends: the libraries the program links, as dpkg-shlibdeps (dpkg-dev) names them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt's own texts in French, the icon theme the buttons fall back on, and the certificates the
-# HTTPS requests check against.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, adwaita-icon-theme, ca-certificates")
+# Qt's own texts in French, the icon theme the buttons fall back on, the certificates the
+# HTTPS requests check against, and Qt's Wayland platform, without which a Wayland session
+# falls back to X11.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-translations-l10n, adwaita-icon-theme, ca-certificates, qt6-wayland")
 
 # The changelog a native package carries, written from the AppStream releases.
 set(QS_DEBIAN_CHANGELOG ${CMAKE_BINARY_DIR}/debian/changelog.gz)
