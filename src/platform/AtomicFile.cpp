@@ -2,12 +2,12 @@
 
 #include "platform/Paths.h"
 #include "platform/PosixIo.h"
+#include "platform/Temporaries.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,75 +40,6 @@ struct Descriptor
     }
 };
 
-} // namespace
-
-namespace {
-
-// Writes data to a new file in the folder of `target` and renames it over `target`. With a
-// mode, the new file has exactly that mode and a link at `target` counts as an entry like
-// any other; without one, an existing file's permission bits and owner carry over.
-int writeAndRename(const QByteArray &target, const QByteArray &data, std::optional<mode_t> mode)
-{
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0
-        ? QByteArrayLiteral(".")
-        : (slash == 0 ? QByteArrayLiteral("/") : target.left(slash));
-    const QByteArray name = target.mid(slash + 1);
-    if (name.isEmpty())
-        return EISDIR;
-
-    Descriptor dir;
-    dir.fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir.fd < 0)
-        return errno;
-
-    struct stat old = {};
-    const bool exists
-        = ::fstatat(dir.fd, name.constData(), &old, mode ? AT_SYMLINK_NOFOLLOW : 0) == 0;
-    if (exists && S_ISDIR(old.st_mode))
-        return EISDIR;
-
-    QByteArray tempName;
-    Descriptor temp;
-    temp.fd = posixio::createUniqueFile(dir.fd, tempName);
-    if (temp.fd < 0)
-        return errno;
-
-    int error = 0;
-    if (mode) {
-        if (::fchmod(temp.fd, *mode) != 0)
-            error = errno;
-    } else if (exists) {
-        // The replacement keeps what the old file had: its permission bits and, where
-        // allowed, its owner.
-        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid())
-            && ::fchown(temp.fd, old.st_uid, old.st_gid) != 0) {
-            // Not ours to give away: the file simply becomes ours.
-        }
-        if (::fchmod(temp.fd, old.st_mode & 07777) != 0)
-            error = errno;
-    } else if (::fchmod(temp.fd, 0666 & ~posixio::currentUmask()) != 0) {
-        error = errno;
-    }
-    if (!error)
-        error = posixio::writeAll(temp.fd, data.constData(), size_t(data.size()));
-    if (!error && ::fsync(temp.fd) != 0)
-        error = errno;
-    if (!error) {
-        error = posixio::closeChecked(temp.fd);
-        temp.fd = -1;
-    }
-    if (!error && ::renameat(dir.fd, tempName.constData(), dir.fd, name.constData()) != 0)
-        error = errno;
-    if (error) {
-        ::unlinkat(dir.fd, tempName.constData(), 0);
-        return error;
-    }
-    // The new name must survive a crash as well as the new content.
-    ::fsync(dir.fd);
-    return 0;
-}
-
 int checkedPath(const QString &path)
 {
     if (path.isEmpty())
@@ -120,18 +51,125 @@ int checkedPath(const QString &path)
 
 } // namespace
 
-int writeFileAtomic(const QString &path, const QByteArray &data)
+AtomicWriter::~AtomicWriter()
 {
+    discard();
+}
+
+void AtomicWriter::discard()
+{
+    if (m_fd >= 0) {
+        // Removed while still locked, so that no sweep can mistake it for another's.
+        ::unlinkat(m_dir, m_tempName.constData(), 0);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (m_dir >= 0) {
+        ::close(m_dir);
+        m_dir = -1;
+    }
+}
+
+int AtomicWriter::open(const QString &path)
+{
+    discard();
     if (const int error = checkedPath(path))
         return error;
-    return writeAndRename(resolveTarget(encodePath(path)), data, std::nullopt);
+    return openAt(resolveTarget(encodePath(path)), true, 0);
+}
+
+// Makes the temporary in the folder of target. With keepOld, an existing file's permission
+// bits and owner carry over, and a link at target counts by what it points to; otherwise
+// the new file has exactly mode and a link at target is an entry like any other.
+int AtomicWriter::openAt(const QByteArray &target, bool keepOld, unsigned mode)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0
+        ? QByteArrayLiteral(".")
+        : (slash == 0 ? QByteArrayLiteral("/") : target.left(slash));
+    m_name = target.mid(slash + 1);
+    if (m_name.isEmpty())
+        return EISDIR;
+
+    m_dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dir < 0)
+        return errno;
+
+    struct stat old = {};
+    const bool exists
+        = ::fstatat(m_dir, m_name.constData(), &old, keepOld ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        return EISDIR;
+
+    // What a save killed before its rename left here goes now, before ours is made.
+    temporaries::sweep(m_dir);
+
+    m_fd = posixio::createUniqueFile(m_dir, m_tempName);
+    if (m_fd < 0)
+        return errno;
+
+    if (!keepOld) {
+        if (::fchmod(m_fd, mode_t(mode)) != 0)
+            return errno;
+    } else if (exists) {
+        // The replacement keeps what the old file had: its permission bits and, where
+        // allowed, its owner.
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+            && ::fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+            // Not ours to give away: the file simply becomes ours.
+        }
+        if (::fchmod(m_fd, old.st_mode & 07777) != 0)
+            return errno;
+    } else if (::fchmod(m_fd, 0666 & ~posixio::currentUmask()) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+int AtomicWriter::write(const char *data, size_t size)
+{
+    if (m_fd < 0)
+        return EBADF;
+    return posixio::writeAll(m_fd, data, size);
+}
+
+int AtomicWriter::commit()
+{
+    if (m_fd < 0)
+        return EBADF;
+    // The descriptor, and with it the lock, stays open across the rename: a closed but
+    // still named temporary would look dead to a sweep.
+    if (::fsync(m_fd) != 0)
+        return errno;
+    if (::renameat(m_dir, m_tempName.constData(), m_dir, m_name.constData()) != 0)
+        return errno;
+    const int closeError = posixio::closeChecked(m_fd);
+    m_fd = -1;
+    // The new name must survive a crash as well as the new content.
+    ::fsync(m_dir);
+    ::close(m_dir);
+    m_dir = -1;
+    return closeError;
+}
+
+int writeFileAtomic(const QString &path, const QByteArray &data)
+{
+    AtomicWriter writer;
+    int error = writer.open(path);
+    if (!error)
+        error = writer.write(data.constData(), size_t(data.size()));
+    return error ? error : writer.commit();
 }
 
 int replaceFileAtomic(const QString &path, const QByteArray &data, unsigned mode)
 {
     if (const int error = checkedPath(path))
         return error;
-    return writeAndRename(encodePath(path), data, mode_t(mode & 07777));
+    AtomicWriter writer;
+    int error = writer.openAt(encodePath(path), false, mode & 07777);
+    if (!error)
+        error = writer.write(data.constData(), size_t(data.size()));
+    return error ? error : writer.commit();
 }
 
 int readWholeFile(const QString &path, QByteArray &data)

@@ -16,6 +16,37 @@ int writeFileAtomic(const QString &path, const QByteArray &data);
 // was. Returns 0 or an errno value.
 int replaceFileAtomic(const QString &path, const QByteArray &data, unsigned mode);
 
+// The same replacement written in pieces: open, write as often as needed, commit. Until the
+// commit succeeds the old file is untouched; a writer destroyed uncommitted removes its
+// temporary. The temporary stays locked against sweeps (see Temporaries.h) until it is
+// renamed or removed, and opening sweeps the folder of what dead writers left there.
+class AtomicWriter
+{
+public:
+    AtomicWriter() = default;
+    ~AtomicWriter();
+    AtomicWriter(const AtomicWriter &) = delete;
+    AtomicWriter &operator=(const AtomicWriter &) = delete;
+
+    // As writeFileAtomic: a link is written through, an existing file's permission bits and
+    // owner carry over. 0 or errno.
+    int open(const QString &path);
+    // 0 or errno; after a failure the writer only waits to be destroyed.
+    int write(const char *data, size_t size);
+    // Flushes the content to the disk and renames it over the file. 0 or errno.
+    int commit();
+
+private:
+    friend int replaceFileAtomic(const QString &, const QByteArray &, unsigned);
+    int openAt(const QByteArray &target, bool keepOld, unsigned mode);
+    void discard();
+
+    int m_dir = -1;
+    int m_fd = -1;
+    QByteArray m_tempName;
+    QByteArray m_name;
+};
+
 // Reads a whole file. Returns 0 or an errno value.
 int readWholeFile(const QString &path, QByteArray &data);
 

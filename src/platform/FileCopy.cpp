@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/PosixIo.h"
+#include "platform/Temporaries.h"
 
 #include <atomic>
 #include <cerrno>
@@ -238,6 +239,10 @@ int publishUnnamed(int out, int dirFd, const QByteArray &name, bool failIfExists
             return existsError(dirFd, name);
         // Appeared meanwhile, and may be replaced.
     }
+    // Locked while still unnamed, so that no sweep ever sees it unheld; the lock lives as
+    // long as out, which stays open past the rename.
+    if (const int error = temporaries::holdLock(out))
+        return error;
     QByteArray tempName;
     if (const int error = linkUnique(out, dirFd, tempName))
         return folderError(error);
@@ -258,6 +263,14 @@ int copyThroughNamedTemp(
     Descriptor out(posixio::createUniqueFile(dirFd, tempName));
     if (out.get() < 0)
         return folderError(errno);
+    // Holds the temporary's lock after the writing descriptor is closed (its close reports
+    // late write errors) until the temporary is renamed or removed.
+    const Descriptor lock(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
+    if (lock.get() < 0) {
+        const int error = errno;
+        ::unlinkat(dirFd, tempName.constData(), 0);
+        return error;
+    }
 
     int error = copyContent(in, out.get(), source.st_size);
     if (!error)

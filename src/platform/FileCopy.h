@@ -10,7 +10,9 @@ namespace platform {
 // replace. With failIfExists an existing target (even one appearing meanwhile) is never
 // replaced (EEXIST). A target without write permission is refused (EACCES).
 // The content is moved by the kernel, and the temporary file has no name until it is
-// complete, so that even a crash leaves nothing behind. The source is opened once, without
+// complete; a replaced target goes through a named temporary, locked from before it is
+// named until it is renamed, so that a sweep of the folder removes it if the program died
+// in between (see Temporaries.h). The source is opened once, without
 // blocking, and only a regular file is read (EACCES for a FIFO, a device ..., EISDIR for a
 // folder). The set-user and set-group bits are not carried over. A link at the target is
 // replaced, not written through. A missing destination folder gives ENOTDIR (the path, not

@@ -1,5 +1,7 @@
 #include "platform/PosixIo.h"
 
+#include "platform/Temporaries.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <random>
@@ -40,12 +42,26 @@ int createUniqueFile(int dirFd, QByteArray &name)
         const QByteArray candidate = uniqueName();
         const int fd = ::openat(dirFd, candidate.constData(),
             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd >= 0) {
+        if (fd < 0) {
+            if (errno != EEXIST)
+                return -1;
+            continue;
+        }
+        if (const int error = temporaries::holdLock(fd)) {
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        // Named before it was locked, it may have looked dead to a sweep for that moment:
+        // kept only if the name still leads to it.
+        struct stat held = {}, named = {};
+        if (::fstat(fd, &held) == 0
+            && ::fstatat(dirFd, candidate.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+            && held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
             name = candidate;
             return fd;
         }
-        if (errno != EEXIST)
-            return -1;
+        ::close(fd);
     }
     errno = EEXIST;
     return -1;

@@ -14,7 +14,9 @@ int writeAll(int fd, const char *data, size_t size);
 QByteArray uniqueName();
 
 // Creates a new file of a unique name ".qs-XXXXXX" in the folder dirFd (O_EXCL, mode 0600,
-// close-on-exec, write-only). Returns the descriptor and sets name, or -1 with errno set.
+// close-on-exec, write-only), locked against sweeps (see Temporaries.h) for as long as the
+// returned descriptor, or a duplicate of it, stays open: keep one open until the file is
+// renamed or removed. Returns the descriptor and sets name, or -1 with errno set.
 int createUniqueFile(int dirFd, QByteArray &name);
 
 // close() that reports errno, and never retries (Linux frees the descriptor anyway).
