@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "platform/Ansi.h"
+#include "platform/AtomicFile.h"
 #include "platform/Error.h"
 #include "platform/ErrorText.h"
 #include "platform/FileCopy.h"
@@ -9,6 +10,7 @@
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
 #include "platform/PosixIo.h"
+#include "platform/Temporaries.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +19,8 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -170,8 +174,9 @@ void checkPath(const QString &path, bool isSource)
         throw AppError(fileNotFoundText());
 }
 
-// Every line of the log, each followed by CR LF, in the code page. 0 or errno.
-int writeLog(int fd, const LogSink &log)
+// Every line of the log, each followed by CR LF, in the code page, handed to write in
+// pieces that end with a whole line. 0 or errno.
+template<typename Write> int writeLogLines(const LogSink &log, Write write)
 {
     std::string buffer;
     buffer.reserve(kWriteBuffer + 1024);
@@ -181,12 +186,19 @@ int writeLog(int fd, const LogSink &log)
         buffer.append(line.constData(), std::size_t(line.size()));
         buffer.append("\r\n", 2);
         if (buffer.size() >= kWriteBuffer) {
-            if (const int error = platform::posixio::writeAll(fd, buffer.data(), buffer.size()))
+            if (const int error = write(buffer.data(), buffer.size()))
                 return error;
             buffer.clear();
         }
     }
-    return platform::posixio::writeAll(fd, buffer.data(), buffer.size());
+    return write(buffer.data(), buffer.size());
+}
+
+int writeLog(int fd, const LogSink &log)
+{
+    return writeLogLines(log, [fd](const char *data, std::size_t size) {
+        return platform::posixio::writeAll(fd, data, size);
+    });
 }
 
 // The log file's error, its text chosen by what failed rather than by the number.
@@ -291,6 +303,15 @@ CopyRun::CopyRun(
 
 void CopyRun::runFilters(const QStringList &filterLines)
 {
+    // Temporaries that a killed run left in the destination are removed beside the copy, on
+    // a thread of their own, so that listing a large destination costs the run no time.
+    // The locks keep it off this run's own temporaries.
+    std::jthread sweeper;
+    try {
+        sweeper = std::jthread([folder = m_repDst] { platform::temporaries::sweep(folder); });
+    } catch (const std::system_error &) {
+        platform::temporaries::sweep(m_repDst);
+    }
     const qsizetype count = filterLines.size();
     for (qsizetype i = 0; i < count; ++i) {
         if (perFilter(filterLines.at(i)) && m_pump)
@@ -436,12 +457,14 @@ void saveLogToFile(const QString &path, const LogSink &log)
     if (path.contains(QChar(0)))
         throw createFailed(EINVAL);
 
-    const int fd = ::open(platform::encodePath(path).constData(),
-        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0)
-        throw createFailed(errno);
-    const int error = writeLog(fd, log);
-    const int closeError = platform::posixio::closeChecked(fd);
-    if (error != 0 || closeError != 0)
+    // Replaced whole or not at all: killed while saving, the old file stays as it was.
+    platform::AtomicWriter file;
+    if (const int error = file.open(path))
+        throw createFailed(error);
+    int error = writeLogLines(
+        log, [&file](const char *data, std::size_t size) { return file.write(data, size); });
+    if (error == 0)
+        error = file.commit();
+    if (error != 0)
         throw AppError(QStringLiteral("Erreur d'écriture dans le flux"));
 }

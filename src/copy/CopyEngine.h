@@ -54,7 +54,8 @@ public:
         Clock clock = {});
 
     // The filter loop: the per-filter step for every line (their number taken once), then
-    // the pump after every non-empty one. Errors other than copy errors leave it.
+    // the pump after every non-empty one. Errors other than copy errors leave it. Before
+    // it, temporaries that dead runs left in the destination are removed, silently.
     void runFilters(const QStringList &filterLines);
 
     // One filter line; false when the trimmed line is empty (nothing logged or searched).
@@ -94,6 +95,7 @@ void appendLogToFile(const QString &path, const LogSink &log);
 // follows it are replaced, otherwise ".txt" is appended.
 QString savedLogName(const QString &chosen);
 
-// Creates the file anew with every line and CR LF, in Windows-1252. Raises AppError
+// Creates the file anew with every line and CR LF, in Windows-1252, replacing an existing
+// one atomically (its permission bits kept, a link written through). Raises AppError
 // "Impossible de créer le fichier \"{path}\". {reason}" or "Erreur d'écriture dans le flux".
 void saveLogToFile(const QString &path, const LogSink &log);

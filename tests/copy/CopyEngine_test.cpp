@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -644,6 +645,109 @@ TEST_F(CopyEngineTest, savedLog_creationFailureNamesTheFullPath)
     const QString missing = file(QStringLiteral("nowhere/journal.txt"));
     EXPECT_EQ(errorOf([&] { saveLogToFile(missing, log); }),
         u"Impossible de créer le fichier \"" + missing + u"\". " + kNoFile);
+}
+
+} // namespace
+
+namespace {
+
+// Another process holding an flock on path, as a second instance holds the temporary it is
+// writing, until the object goes.
+class LockHolder
+{
+public:
+    explicit LockHolder(const QString &path)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        int ready[2], release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+            const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+            char c;
+            if (::write(ready[1], &ok, 1) == 1)
+                (void)!::read(release[0], &c, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        char ok = 'n';
+        held = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
+        ::close(ready[0]);
+        m_release = release[1];
+    }
+    ~LockHolder()
+    {
+        if (m_pid > 0) {
+            ::close(m_release);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool held = false;
+
+private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+};
+
+TEST_F(CopyEngineTest, run_removesWhatDeadRunsLeftInTheDestination_silently)
+{
+    for (const bool dontReplace : { false, true }) {
+        SCOPED_TRACE(dontReplace ? "don't replace" : "replace");
+        QDir(dst).removeRecursively();
+        QDir().mkpath(dst);
+        config.DontReplace = dontReplace;
+        inSrc(QStringLiteral("a.txt"), "new");
+        writeFile(QStringLiteral("dst/a.txt"), "old");
+        writeFile(QStringLiteral("dst/.qs-dead000001"), "left by a killed run");
+        writeFile(QStringLiteral("dst/.qs-other"), "the user's");
+        const QString live = writeFile(QStringLiteral("dst/.qs-live000001"), "a live run's");
+        const LockHolder otherInstance(live);
+        ASSERT_TRUE(otherInstance.held);
+
+        const QList<QString> expected = dontReplace
+            ? QList<QString> { filterLine(QStringLiteral("*.txt")), existsLine(dst + u"a.txt") }
+            : QList<QString> { filterLine(QStringLiteral("*.txt")), replaceLine(dst + u"a.txt"),
+                  copyLine(src + u"a.txt", dst + u"a.txt") };
+        EXPECT_EQ(run({ QStringLiteral("*.txt") }), expected);
+        EXPECT_EQ(QDir(dst).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+            (QStringList { QStringLiteral(".qs-live000001"), QStringLiteral(".qs-other"),
+                QStringLiteral("a.txt") }));
+        EXPECT_EQ(readBytes(live), "a live run's");
+        EXPECT_EQ(readBytes(dst + u"a.txt"), dontReplace ? "old" : "new");
+    }
+}
+
+TEST_F(CopyEngineTest, savedLog_replacesAtomically_keepingModeAndWritingThroughALink)
+{
+    LogLines log;
+    log.lines = { QStringLiteral("ligne") };
+    const QString real = writeFile(QStringLiteral("real.txt"), "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), 0640), 0);
+    const QString link = file(QStringLiteral("journal.txt"));
+    ASSERT_EQ(::symlink("real.txt", QFile::encodeName(link).constData()), 0);
+
+    // A write that fails half-way leaves the old file whole and no temporary.
+    EXPECT_EQ(
+        inChildWithFileSizeLimit(2, [&] { return errorOf([&] { saveLogToFile(link, log); }); }),
+        QStringLiteral("Erreur d'écriture dans le flux"));
+    EXPECT_EQ(readBytes(real), "old");
+    EXPECT_EQ(
+        QDir(path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+        (QStringList { QStringLiteral("dst"), QStringLiteral("journal.txt"),
+            QStringLiteral("real.txt"), QStringLiteral("src") }));
+
+    saveLogToFile(link, log);
+    EXPECT_EQ(readBytes(real), "ligne\r\n");
+    struct stat st = {};
+    ASSERT_EQ(::lstat(QFile::encodeName(link).constData(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 } // namespace
