@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 #include "platform/gui/Controls.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/Placement.h"
 #include "platform/gui/Reported.h"
 #include "platform/gui/WindowKeys.h"
 
@@ -397,6 +398,7 @@ bool EditeListeRepertoires(FolderList &list, const QString &title, QWidget *pare
     if (frm.lbxFolders->count() > 0)
         frm.SelectIndex(0);
     frm.lbxFoldersClick();
+    platform::centreOnOwner(&frm);
     if (frm.exec() != QDialog::Accepted)
         return false;
     list = frm.List();

@@ -9,6 +9,7 @@
 #include "platform/gui/Controls.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/Placement.h"
 #include "platform/gui/Reported.h"
 #include "platform/gui/WindowKeys.h"
 
@@ -265,6 +266,7 @@ bool EditeConfig(tyConfig &config, const QString &fichConfig, QWidget *parent)
     // Held by a guard that notices if the parent takes the dialog down with it.
     QPointer<TfrmOptions> frmOptions = new TfrmOptions(fichConfig, parent);
     frmOptions->fillFrom(config);
+    platform::centreOnOwner(frmOptions);
     const int result = frmOptions->exec();
     if (!frmOptions)
         return false;

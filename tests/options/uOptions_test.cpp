@@ -164,9 +164,6 @@ protected:
 
 TEST_F(OptionsTest, dialog_isFixedCentredOnTheMainWindowWithItsCaptionsAndTags)
 {
-    // Under a window manager the dialog opens a title bar's height above the centre.
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        GTEST_SKIP() << "the options dialog is not centred under X11"; // fixed separately
     tyConfig config;
     editeConfig(config, [](QDialog *dialog) {
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Options"));
@@ -175,8 +172,14 @@ TEST_F(OptionsTest, dialog_isFixedCentredOnTheMainWindowWithItsCaptionsAndTags)
         EXPECT_TRUE(dialog->isModal());
 
         const QWidget *main = dialog->parentWidget();
+        // A window manager reports the frame it has drawn a moment after the window shows.
+        if (QGuiApplication::platformName() == QLatin1String("xcb"))
+            QTRY_VERIFY(dialog->frameGeometry() != dialog->geometry());
         const QPoint offset = dialog->frameGeometry().center() - main->frameGeometry().center();
-        EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+        // The window manager may frame a fixed-size dialog a little thinner than its owner
+        // (no resize handle): a few pixels, where Qt's own placement was a title bar off.
+        const int tolerance = QGuiApplication::platformName() == QLatin1String("xcb") ? 8 : 2;
+        EXPECT_LE(offset.manhattanLength(), tolerance) << offset.x() << "," << offset.y();
 
         const std::pair<const char *, const char *> captions[] = {
             { "chkDontReplace", "Ne pas remplacer les fichiers lors de la copie" },
