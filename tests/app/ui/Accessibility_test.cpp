@@ -14,6 +14,7 @@
 
 #include "support/Fixtures.h"
 #include "support/Modal.h"
+#include "support/RefusingPort.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,11 +32,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <functional>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -344,21 +342,15 @@ protected:
         initApplication();
         // The About box asks the publisher's server for news: a loopback port that is bound
         // but never listens refuses at once.
-        s_refusing = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ASSERT_EQ(::bind(s_refusing, reinterpret_cast<sockaddr *>(&address), length), 0);
-        ASSERT_EQ(::getsockname(s_refusing, reinterpret_cast<sockaddr *>(&address), &length), 0);
-        const QString nowhere = u"https://127.0.0.1:%1"_s.arg(ntohs(address.sin_port));
-        info::setServerUrlsForTesting(nowhere, nowhere);
+        s_refusing = std::make_unique<testsupport::RefusingPort>();
+        ASSERT_TRUE(s_refusing->isValid());
+        info::setServerUrlsForTesting(s_refusing->httpsUrl(), s_refusing->httpsUrl());
     }
 
     static void TearDownTestSuite()
     {
         info::setServerUrlsForTesting({}, {});
-        ::close(s_refusing);
+        s_refusing.reset();
     }
 
     void SetUp() override
@@ -377,7 +369,7 @@ protected:
         testsupport::reportedErrors().clear();
     }
 
-    static inline int s_refusing = -1;
+    static inline std::unique_ptr<testsupport::RefusingPort> s_refusing;
     QByteArray m_savedConfigHome;
 };
 

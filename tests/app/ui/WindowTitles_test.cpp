@@ -12,6 +12,7 @@
 
 #include "support/Fixtures.h"
 #include "support/Modal.h"
+#include "support/RefusingPort.h"
 #include "support/WindowTitle.h"
 
 #include <QAbstractButton>
@@ -23,12 +24,9 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <functional>
-#include <netinet/in.h>
+#include <memory>
 #include <ostream>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -186,21 +184,15 @@ protected:
         initApplication();
         // The main window's usage ping and the About box's news go to a loopback port that is
         // bound but never listens, which refuses at once.
-        s_refusing = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ASSERT_EQ(::bind(s_refusing, reinterpret_cast<sockaddr *>(&address), length), 0);
-        ASSERT_EQ(::getsockname(s_refusing, reinterpret_cast<sockaddr *>(&address), &length), 0);
-        const QString nowhere = u"https://127.0.0.1:%1"_s.arg(ntohs(address.sin_port));
-        info::setServerUrlsForTesting(nowhere, nowhere);
+        s_refusing = std::make_unique<testsupport::RefusingPort>();
+        ASSERT_TRUE(s_refusing->isValid());
+        info::setServerUrlsForTesting(s_refusing->httpsUrl(), s_refusing->httpsUrl());
     }
 
     static void TearDownTestSuite()
     {
         info::setServerUrlsForTesting({}, {});
-        ::close(s_refusing);
+        s_refusing.reset();
     }
 
     void SetUp() override
@@ -213,7 +205,7 @@ protected:
 
     void TearDown() override { qputenv("XDG_CONFIG_HOME", m_savedConfigHome); }
 
-    static inline int s_refusing = -1;
+    static inline std::unique_ptr<testsupport::RefusingPort> s_refusing;
     QByteArray m_savedConfigHome;
 };
 
