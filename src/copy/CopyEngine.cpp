@@ -12,6 +12,8 @@
 #include "platform/PosixIo.h"
 #include "platform/Temporaries.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,7 +22,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -303,15 +304,11 @@ CopyRun::CopyRun(
 
 void CopyRun::runFilters(const QStringList &filterLines)
 {
-    // Temporaries that a killed run left in the destination are removed beside the copy, on
-    // a thread of their own, so that listing a large destination costs the run no time.
-    // The locks keep it off this run's own temporaries.
-    std::jthread sweeper;
-    try {
-        sweeper = std::jthread([folder = m_repDst] { platform::temporaries::sweep(folder); });
-    } catch (const std::system_error &) {
-        platform::temporaries::sweep(m_repDst);
-    }
+    // The sweep a copy may have started ends with the filter loop, whichever way it ends.
+    const auto joinSweep = qScopeGuard([this] {
+        if (m_sweeper.joinable())
+            m_sweeper.join();
+    });
     const qsizetype count = filterLines.size();
     for (qsizetype i = 0; i < count; ++i) {
         if (perFilter(filterLines.at(i)) && m_pump)
@@ -348,6 +345,22 @@ bool CopyRun::perFilter(const QString &line)
     return true;
 }
 
+void CopyRun::sweepDestinationOnce()
+{
+    if (m_swept)
+        return;
+    m_swept = true;
+    // Temporaries that a killed run left in the destination are removed beside the copy, on
+    // a thread of their own, so that listing a large destination costs the run no time; a
+    // run that copies nothing never lists it. The locks keep it off this run's own
+    // temporaries.
+    try {
+        m_sweeper = std::jthread([folder = m_repDst] { platform::temporaries::sweep(folder); });
+    } catch (const std::system_error &) {
+        platform::temporaries::sweep(m_repDst);
+    }
+}
+
 void CopyRun::perFile(const QString &name)
 {
     const QString source = m_repSrc + name;
@@ -359,6 +372,7 @@ void CopyRun::perFile(const QString &name)
             return;
         }
         addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
+        sweepDestinationOnce();
         try {
             CopyFileChecked(source, target, false);
         } catch (const AppError &error) {
@@ -370,6 +384,7 @@ void CopyRun::perFile(const QString &name)
     if (platform::fileExists(target))
         addLog(u"Attention: Le fichier \"" + target + u"\" existe déjà, il va être remplacé.");
     addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
+    sweepDestinationOnce();
     try {
         CopyFileChecked(source, target, true);
     } catch (const AppError &error) {

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <thread>
 
 struct tyConfig;
 
@@ -54,8 +55,9 @@ public:
         Clock clock = {});
 
     // The filter loop: the per-filter step for every line (their number taken once), then
-    // the pump after every non-empty one. Errors other than copy errors leave it. Before
-    // it, temporaries that dead runs left in the destination are removed, silently.
+    // the pump after every non-empty one. Errors other than copy errors leave it. A run
+    // that copies into the destination also removes, silently, the temporaries that dead
+    // runs left there.
     void runFilters(const QStringList &filterLines);
 
     // One filter line; false when the trimmed line is empty (nothing logged or searched).
@@ -74,6 +76,10 @@ public:
     void appendLogFile();
 
 private:
+    // Starts the removal of dead runs' temporaries from the destination, before the first
+    // copy; runFilters waits for it to end.
+    void sweepDestinationOnce();
+
     const tyConfig &m_config;
     QString m_repSrc;
     QString m_repDst;
@@ -84,6 +90,8 @@ private:
     QDateTime m_stampTime;
     qint64 m_stampMillisecond = 0;
     QString m_stampText;
+    bool m_swept = false;
+    std::jthread m_sweeper;
 };
 
 // Appends every line, CR LF after each, in Windows-1252, to the file at path (created when

@@ -694,7 +694,7 @@ private:
     int m_release = -1;
 };
 
-TEST_F(CopyEngineTest, run_removesWhatDeadRunsLeftInTheDestination_silently)
+TEST_F(CopyEngineTest, runThatCopies_removesWhatDeadRunsLeftInTheDestination_silently)
 {
     for (const bool dontReplace : { false, true }) {
         SCOPED_TRACE(dontReplace ? "don't replace" : "replace");
@@ -702,6 +702,7 @@ TEST_F(CopyEngineTest, run_removesWhatDeadRunsLeftInTheDestination_silently)
         QDir().mkpath(dst);
         config.DontReplace = dontReplace;
         inSrc(QStringLiteral("a.txt"), "new");
+        inSrc(QStringLiteral("b.txt"), "new b");
         writeFile(QStringLiteral("dst/a.txt"), "old");
         writeFile(QStringLiteral("dst/.qs-dead000001"), "left by a killed run");
         writeFile(QStringLiteral("dst/.qs-other"), "the user's");
@@ -709,16 +710,20 @@ TEST_F(CopyEngineTest, run_removesWhatDeadRunsLeftInTheDestination_silently)
         const LockHolder otherInstance(live);
         ASSERT_TRUE(otherInstance.held);
 
+        const QString a = dst + u"a.txt";
+        const QString b = dst + u"b.txt";
         const QList<QString> expected = dontReplace
-            ? QList<QString> { filterLine(QStringLiteral("*.txt")), existsLine(dst + u"a.txt") }
-            : QList<QString> { filterLine(QStringLiteral("*.txt")), replaceLine(dst + u"a.txt"),
-                  copyLine(src + u"a.txt", dst + u"a.txt") };
+            ? QList<QString> { filterLine(QStringLiteral("*.txt")), existsLine(a),
+                  copyLine(src + u"b.txt", b) }
+            : QList<QString> { filterLine(QStringLiteral("*.txt")), replaceLine(a),
+                  copyLine(src + u"a.txt", a), copyLine(src + u"b.txt", b) };
         EXPECT_EQ(run({ QStringLiteral("*.txt") }), expected);
         EXPECT_EQ(QDir(dst).entryList(QDir::Files | QDir::Hidden, QDir::Name),
             (QStringList { QStringLiteral(".qs-live000001"), QStringLiteral(".qs-other"),
-                QStringLiteral("a.txt") }));
+                QStringLiteral("a.txt"), QStringLiteral("b.txt") }));
         EXPECT_EQ(readBytes(live), "a live run's");
-        EXPECT_EQ(readBytes(dst + u"a.txt"), dontReplace ? "old" : "new");
+        EXPECT_EQ(readBytes(a), dontReplace ? "old" : "new");
+        EXPECT_EQ(readBytes(b), "new b");
     }
 }
 
