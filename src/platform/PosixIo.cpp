@@ -48,6 +48,7 @@ int createUniqueFile(int dirFd, QByteArray &name)
             continue;
         }
         if (const int error = temporaries::holdLock(fd)) {
+            ::unlinkat(dirFd, candidate.constData(), 0);
             ::close(fd);
             errno = error;
             return -1;
