@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "platform/LocalTime.h"
 #include "support/Fixtures.h"
+#include "support/LockHolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -651,48 +652,7 @@ TEST_F(CopyEngineTest, savedLog_creationFailureNamesTheFullPath)
 
 namespace {
 
-// Another process holding an flock on path, as a second instance holds the temporary it is
-// writing, until the object goes.
-class LockHolder
-{
-public:
-    explicit LockHolder(const QString &path)
-    {
-        const QByteArray name = QFile::encodeName(path);
-        int ready[2], release[2];
-        if (::pipe(ready) != 0 || ::pipe(release) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
-            const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-            const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
-            char c;
-            if (::write(ready[1], &ok, 1) == 1)
-                (void)!::read(release[0], &c, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        char ok = 'n';
-        held = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-        ::close(ready[0]);
-        m_release = release[1];
-    }
-    ~LockHolder()
-    {
-        if (m_pid > 0) {
-            ::close(m_release);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool held = false;
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
-};
+using testsupport::LockHolder;
 
 TEST_F(CopyEngineTest, runThatCopies_removesWhatDeadRunsLeftInTheDestination_silently)
 {
@@ -708,7 +668,7 @@ TEST_F(CopyEngineTest, runThatCopies_removesWhatDeadRunsLeftInTheDestination_sil
         writeFile(QStringLiteral("dst/.qs-other"), "the user's");
         const QString live = writeFile(QStringLiteral("dst/.qs-live000001"), "a live run's");
         const LockHolder otherInstance(live);
-        ASSERT_TRUE(otherInstance.held);
+        ASSERT_TRUE(otherInstance.held());
 
         const QString a = dst + u"a.txt";
         const QString b = dst + u"b.txt";

@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/FileCopy.h"
 #include "support/Fixtures.h"
+#include "support/LockHolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,49 +22,7 @@ using testsupport::readBytes;
 
 namespace {
 
-// Another process that holds an flock on a file, as a live copy or save holds its
-// temporary, until it is released.
-class Holder
-{
-public:
-    explicit Holder(const QString &path)
-    {
-        const QByteArray name = QFile::encodeName(path);
-        int ready[2], release[2];
-        if (::pipe(ready) != 0 || ::pipe(release) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(release[1]);
-            ::close(ready[0]);
-            const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-            const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
-            (void)!::write(ready[1], &ok, 1);
-            char c;
-            (void)!::read(release[0], &c, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        char ok = 'n';
-        m_held = ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-        ::close(ready[0]);
-        m_release = release[1];
-    }
-    ~Holder()
-    {
-        if (m_pid > 0) {
-            ::close(m_release);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool held() const { return m_held; }
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
-    bool m_held = false;
-};
+using Holder = testsupport::LockHolder;
 
 // Runs f in a child that ends without unwinding, as a killed program does.
 template<typename F> void inChildThatDies(F f)
