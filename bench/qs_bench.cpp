@@ -35,7 +35,7 @@
 // after each run.
 #include "BenchClock.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "copy/CopyEngine.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"

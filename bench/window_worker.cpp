@@ -5,7 +5,7 @@
 // the window closed as a user would. Prints "elapsed_ns", "lines" and "errors".
 #include "BenchClock.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
 #include "platform/gui/Application.h"

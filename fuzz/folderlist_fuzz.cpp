@@ -3,7 +3,7 @@
 // as it was written.
 #include "FuzzSupport.h"
 
-#include "app/FolderList.h"
+#include "settings/FolderList.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "app/uBugReport.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "info/ServerUrls.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"

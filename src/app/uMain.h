@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/FolderList.h"
-#include "app/Settings.h"
+#include "settings/FolderList.h"
+#include "settings/Settings.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "copy/CopyEngine.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/AtomicFile.h"
 #include "platform/Error.h"

@@ -1,6 +1,6 @@
 #include "copy/uProcessCopy.h"
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "copy/CopyEngine.h"
 #include "copy/LogModel.h"
 #include "platform/Error.h"

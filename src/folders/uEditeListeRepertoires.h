@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FolderList.h"
+#include "settings/FolderList.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
 #include "options/uOptions.h"
 
-#include "app/uLibFolders.h"
+#include "settings/uLibFolders.h"
 #include "options/DesktopEntry.h"
 #include "options/FileManager.h"
 #include "platform/Error.h"

@@ -1,5 +1,5 @@
 #include "CopyRunFixture.h"
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "copy/CopyEngine.h"
 #include "platform/Error.h"
 #include "platform/LocalTime.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "copy/CopyEngine.h"
 #include "platform/ErrorText.h"
 #include "support/Fixtures.h"

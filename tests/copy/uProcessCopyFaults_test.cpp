@@ -1,6 +1,6 @@
 // Faults of the copy seen through the copy window: what its list shows must be what the log
 // file and the saved log hold, line for line.
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
 #include "support/Fixtures.h"

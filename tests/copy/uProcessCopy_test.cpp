@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
 #include "platform/Error.h"

@@ -5,7 +5,7 @@
 //   qs_crash_driver launcher TARGET SHORTCUT               a launcher
 //   qs_crash_driver start                                  the start-up (settings and lists)
 // Exits 0 when the write went through, 1 on an error (printed), 2 on bad arguments.
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "app/uMain.h"
 #include "copy/CopyEngine.h"
 #include "options/DesktopEntry.h"

@@ -1,4 +1,4 @@
-#include "app/FolderList.h"
+#include "settings/FolderList.h"
 
 #include "platform/Ansi.h"
 #include "platform/AtomicFile.h"

@@ -1,6 +1,6 @@
 // Settings files with bytes no editor would write: the values are read and written back by
 // the rules, as far as they can be.
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>

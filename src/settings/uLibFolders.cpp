@@ -1,4 +1,4 @@
-#include "app/uLibFolders.h"
+#include "settings/uLibFolders.h"
 
 #include "platform/Paths.h"
 #include "platform/SpecialFolders.h"

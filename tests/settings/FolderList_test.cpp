@@ -1,4 +1,4 @@
-#include "app/FolderList.h"
+#include "settings/FolderList.h"
 
 #include "../platform/FileSizeLimit.h"
 #include "platform/Ansi.h"

@@ -1,6 +1,6 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
-#include "app/uLibFolders.h"
+#include "settings/uLibFolders.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/ProfileFile.h"
