@@ -1,6 +1,5 @@
 #include "copy/CopyEngine.h"
 
-#include "settings/Settings.h"
 #include "platform/Ansi.h"
 #include "platform/AtomicFile.h"
 #include "platform/Error.h"
@@ -11,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/PosixIo.h"
 #include "platform/Temporaries.h"
+#include "settings/Settings.h"
 
 #include <QScopeGuard>
 
@@ -281,14 +281,24 @@ QString AdaptFilter(const QString &trimmedFilter, int mode)
     }
 }
 
-void CopyFileChecked(const QString &source, const QString &target, bool replace)
+void CopyFileChecked(const QString &source, const QString &target, bool replace, qint64 *bytes)
 {
     checkPath(source, true);
     checkPath(target, false);
     if (!replace && platform::fileExists(target))
         throw AppError(QStringLiteral("Le fichier spécifié existe déjà"));
-    if (const int error = platform::copyFile(source, target, !replace))
+    if (const int error = platform::copyFile(source, target, !replace, bytes))
         throw AppError(platform::sysErrorMessage(error));
+}
+
+void VerifyCopy(const QString &source, const QString &target)
+{
+    const QString failed = QStringLiteral("La vérification de la copie a échoué : ");
+    bool same = false;
+    if (const int error = platform::compareWithCopy(source, target, same))
+        throw AppError(failed + platform::sysErrorMessage(error));
+    if (!same)
+        throw AppError(failed + u"le fichier \"" + target + u"\" diffère de sa source");
 }
 
 CopyRun::CopyRun(
@@ -327,7 +337,7 @@ bool CopyRun::perFilter(const QString &line)
     // A filter is a name pattern: with a '/' it would search another folder than the one
     // the names are then copied from, and copy the wrong files.
     if (adapted.contains(u'/')) {
-        addLog(QStringLiteral("Erreur: Un filtre ne peut pas contenir le caractère \"/\""));
+        logError(QStringLiteral("Un filtre ne peut pas contenir le caractère \"/\""));
         return true;
     }
 
@@ -369,29 +379,44 @@ void CopyRun::perFile(const QString &name)
     if (m_config.DontReplace) {
         if (platform::fileExists(target)) {
             addLog(u"Le fichier \"" + target + u"\" existe déjà.");
+            ++m_tally.skipped;
             return;
         }
         addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
-        sweepDestinationOnce();
-        try {
-            CopyFileChecked(source, target, false);
-        } catch (const AppError &error) {
-            addLog(u"Erreur: " + error.message());
-        }
+        copyOne(source, target, false);
         return;
     }
 
     if (platform::fileExists(target))
         addLog(u"Attention: Le fichier \"" + target + u"\" existe déjà, il va être remplacé.");
     addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
-    sweepDestinationOnce();
-    try {
-        CopyFileChecked(source, target, true);
-    } catch (const AppError &error) {
-        addLog(u"Erreur: " + error.message());
-    }
+    copyOne(source, target, true);
     if (m_pump)
         m_pump();
+}
+
+void CopyRun::copyOne(const QString &source, const QString &target, bool replace)
+{
+    if (m_dryRun)
+        return;
+    sweepDestinationOnce();
+    qint64 bytes = 0;
+    try {
+        CopyFileChecked(source, target, replace, &bytes);
+        if (m_verify)
+            VerifyCopy(source, target);
+    } catch (const AppError &error) {
+        logError(error.message());
+        return;
+    }
+    ++m_tally.copied;
+    m_tally.bytes += bytes;
+}
+
+void CopyRun::logError(const QString &message)
+{
+    addLog(u"Erreur: " + message);
+    ++m_tally.errors;
 }
 
 void CopyRun::addLog(const QString &message)
@@ -424,7 +449,7 @@ void CopyRun::addLog(const QString &message)
 void CopyRun::appendLogFile()
 {
     const QString path = m_config.LogFile;
-    if (!path.isEmpty())
+    if (!path.isEmpty() && !m_dryRun)
         appendLogToFile(path, m_log);
 }
 

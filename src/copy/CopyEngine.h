@@ -18,8 +18,23 @@ struct tyConfig;
 QString AdaptFilter(const QString &trimmedFilter, int mode);
 
 // Copies one file after validating the source path, then the target path. Raises AppError
-// with the message of the first failed test or of the platform.
-void CopyFileChecked(const QString &source, const QString &target, bool replace);
+// with the message of the first failed test or of the platform. bytes, when given, receives
+// the size copied.
+void CopyFileChecked(
+    const QString &source, const QString &target, bool replace, qint64 *bytes = nullptr);
+
+// Reads a copied file back and compares it with its source. Raises AppError when they
+// differ or cannot be read.
+void VerifyCopy(const QString &source, const QString &target);
+
+// What a run has done so far. Every "Erreur" line counts as one error.
+struct CopyTally
+{
+    qint64 copied = 0; // copies that succeeded
+    qint64 skipped = 0; // files left alone because the target was there
+    qint64 errors = 0;
+    qint64 bytes = 0; // bytes of the copies that succeeded
+};
 
 // Where the run's log lines go, in order (the copy window's list).
 class LogSink
@@ -60,6 +75,13 @@ public:
     // runs left there.
     void runFilters(const QStringList &filterLines);
 
+    // A dry run logs what it would do with the files found now and copies nothing.
+    void setDryRun(bool dryRun) { m_dryRun = dryRun; }
+    // Every copy is read back and compared with its source; a difference is a failed copy.
+    void setVerify(bool verify) { m_verify = verify; }
+
+    const CopyTally &tally() const { return m_tally; }
+
     // One filter line; false when the trimmed line is empty (nothing logged or searched).
     bool perFilter(const QString &line);
 
@@ -72,13 +94,17 @@ public:
     // in the list, the log file and the saved log alike.
     void addLog(const QString &message);
 
-    // Appends the whole log to LogFile when one is set. Raises InOutError.
+    // Appends the whole log to LogFile when one is set, except after a dry run. Raises
+    // InOutError.
     void appendLogFile();
 
 private:
     // Starts the removal of dead runs' temporaries from the destination, before the first
     // copy; runFilters waits for it to end.
     void sweepDestinationOnce();
+    // The copy of one file and its outcome's line and count.
+    void copyOne(const QString &source, const QString &target, bool replace);
+    void logError(const QString &message);
 
     const tyConfig &m_config;
     QString m_repSrc;
@@ -91,6 +117,9 @@ private:
     qint64 m_stampMillisecond = 0;
     QString m_stampText;
     bool m_swept = false;
+    bool m_dryRun = false;
+    bool m_verify = false;
+    CopyTally m_tally;
     std::jthread m_sweeper;
 };
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/sendfile.h>
@@ -69,6 +70,36 @@ int copyByBuffer(int in, int out)
         if (const int error = posixio::writeAll(out, buffer.get(), size_t(got)))
             return error;
     }
+}
+
+// How many bytes the copy wrote: the offset where the content ends. 0 or errno.
+int writtenSize(int out, qint64 *bytes)
+{
+    if (!bytes)
+        return 0;
+    const off_t end = ::lseek(out, 0, SEEK_CUR);
+    if (end < 0)
+        return errno;
+    *bytes = qint64(end);
+    return 0;
+}
+
+// Reads until size bytes are in or the file ends. 0 or errno.
+int readFull(int fd, char *data, size_t size, size_t &got)
+{
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, data + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return 0;
 }
 
 // Copies the whole content from the current offsets. The kernel moves the data itself
@@ -256,8 +287,8 @@ int publishUnnamed(int out, int dirFd, const QByteArray &name, bool failIfExists
 
 // Where the file system has no unnamed files: a named temporary (O_EXCL, 0600) that is
 // removed again whatever goes wrong.
-int copyThroughNamedTemp(
-    int in, const struct stat &source, int dirFd, const QByteArray &name, bool failIfExists)
+int copyThroughNamedTemp(int in, const struct stat &source, int dirFd, const QByteArray &name,
+    bool failIfExists, qint64 *bytes)
 {
     QByteArray tempName;
     Descriptor out(posixio::createUniqueFile(dirFd, tempName));
@@ -273,6 +304,8 @@ int copyThroughNamedTemp(
     }
 
     int error = copyContent(in, out.get(), source.st_size);
+    if (!error)
+        error = writtenSize(out.get(), bytes);
     if (!error)
         error = copyProperties(out.get(), source);
     if (!error)
@@ -300,7 +333,8 @@ int copyThroughNamedTemp(
 
 enum class Strategy { Unnamed, Named };
 
-int copyWith(Strategy strategy, const QString &source, const QString &target, bool failIfExists)
+int copyWith(Strategy strategy, const QString &source, const QString &target, bool failIfExists,
+    qint64 *bytes)
 {
     if (source.isEmpty() || target.isEmpty())
         return ENOENT;
@@ -353,7 +387,7 @@ int copyWith(Strategy strategy, const QString &source, const QString &target, bo
     // it vanishes with its descriptor.
     // (Naming it afterwards may go through /proc/self/fd, which a bare chroot may lack.)
     if (strategy == Strategy::Named || !procFdAvailable())
-        return copyThroughNamedTemp(in.get(), st, dir.get(), name, failIfExists);
+        return copyThroughNamedTemp(in.get(), st, dir.get(), name, failIfExists, bytes);
     // Made with the source's permission bits: nobody can reach the file before it is
     // complete and named.
     Descriptor out(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777));
@@ -361,10 +395,12 @@ int copyWith(Strategy strategy, const QString &source, const QString &target, bo
         const int error = errno;
         if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL)
             return folderError(error);
-        return copyThroughNamedTemp(in.get(), st, dir.get(), name, failIfExists);
+        return copyThroughNamedTemp(in.get(), st, dir.get(), name, failIfExists, bytes);
     }
 
     if (const int error = copyContent(in.get(), out.get(), st.st_size))
+        return error;
+    if (const int error = writtenSize(out.get(), bytes))
         return error;
     if (const int error = copyProperties(out.get(), st))
         return error;
@@ -375,14 +411,61 @@ int copyWith(Strategy strategy, const QString &source, const QString &target, bo
 
 } // namespace
 
-int copyFile(const QString &source, const QString &target, bool failIfExists)
+int copyFile(const QString &source, const QString &target, bool failIfExists, qint64 *bytes)
 {
-    return copyWith(Strategy::Unnamed, source, target, failIfExists);
+    return copyWith(Strategy::Unnamed, source, target, failIfExists, bytes);
 }
 
-int copyFileWithNamedTemporary(const QString &source, const QString &target, bool failIfExists)
+int copyFileWithNamedTemporary(
+    const QString &source, const QString &target, bool failIfExists, qint64 *bytes)
 {
-    return copyWith(Strategy::Named, source, target, failIfExists);
+    return copyWith(Strategy::Named, source, target, failIfExists, bytes);
+}
+
+int compareWithCopy(const QString &source, const QString &target, bool &same)
+{
+    same = false;
+    if (source.contains(QChar(0)) || target.contains(QChar(0)))
+        return EINVAL;
+    const Descriptor in(
+        ::open(encodePath(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (in.get() < 0)
+        return errno;
+    const Descriptor copy(
+        ::open(encodePath(target).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (copy.get() < 0)
+        return errno;
+    struct stat st = {};
+    if (::fstat(copy.get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EACCES;
+    // The copy's pages are written out and dropped from the cache first, so that what is
+    // compared is what the storage gives back, not what the copy left in memory.
+    if (::fdatasync(copy.get()) != 0 && errno != EINVAL)
+        return errno;
+    ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(copy.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    constexpr size_t bufferSize = 256 * 1024;
+    const std::unique_ptr<char[]> buffers(new char[2 * bufferSize]);
+    char *const left = buffers.get();
+    char *const right = left + bufferSize;
+    for (;;) {
+        size_t gotLeft = 0;
+        if (const int error = readFull(in.get(), left, bufferSize, gotLeft))
+            return error;
+        size_t gotRight = 0;
+        if (const int error = readFull(copy.get(), right, bufferSize, gotRight))
+            return error;
+        if (gotLeft != gotRight || std::memcmp(left, right, gotLeft) != 0)
+            return 0;
+        if (gotLeft < bufferSize) {
+            same = true;
+            return 0;
+        }
+    }
 }
 
 } // namespace platform

@@ -17,11 +17,18 @@ namespace platform {
 // folder). The set-user and set-group bits are not carried over. A link at the target is
 // replaced, not written through. A missing destination folder gives ENOTDIR (the path, not
 // the file, cannot be found).
-// Returns 0 or an errno value.
-int copyFile(const QString &source, const QString &target, bool failIfExists);
+// Returns 0 or an errno value; on success bytes, when given, receives the size written.
+int copyFile(
+    const QString &source, const QString &target, bool failIfExists, qint64 *bytes = nullptr);
 
 // The same copy through a named temporary file (O_EXCL, mode 0600) that is removed on
 // failure: what copyFile does where the file system has no unnamed files.
-int copyFileWithNamedTemporary(const QString &source, const QString &target, bool failIfExists);
+int copyFileWithNamedTemporary(
+    const QString &source, const QString &target, bool failIfExists, qint64 *bytes = nullptr);
+
+// Reads the copy back from the storage (its cached pages written out and dropped first) and
+// compares it byte for byte with the source: same tells whether they match. Returns 0 or
+// the errno of a failed open or read.
+int compareWithCopy(const QString &source, const QString &target, bool &same);
 
 } // namespace platform

@@ -1,10 +1,10 @@
 #include "settings/Settings.h"
 
-#include "settings/uLibFolders.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/ProfileFile.h"
 #include "platform/SpecialFolders.h"
+#include "settings/uLibFolders.h"
 
 #include <limits>
 
@@ -99,31 +99,43 @@ QString boolText(bool value)
 
 } // namespace
 
-SettingsPaths locateSettingsFolder()
+SettingsPaths settingsPaths()
 {
     QString folder = platform::includeTrailingDelimiter(SpecialFolderPath(platform::CSIDL_APPDATA));
     folder = platform::includeTrailingDelimiter(folder + QStringLiteral("Orvane"));
     folder = platform::includeTrailingDelimiter(folder + QStringLiteral("quillSift"));
-    // A failure shows at the first write of the settings file.
-    if (!platform::directoryExists(folder))
-        platform::forceDirectories(folder);
     return { folder, folder + QStringLiteral("Options.ini") };
+}
+
+SettingsPaths locateSettingsFolder()
+{
+    const SettingsPaths paths = settingsPaths();
+    // A failure shows at the first write of the settings file.
+    if (!platform::directoryExists(paths.FRepConfig))
+        platform::forceDirectories(paths.FRepConfig);
+    return paths;
 }
 
 tyConfig readConfig(const QString &fichConfig)
 {
-    platform::ProfileDocument document;
     // An unreadable file reads like a missing one: every key takes its default.
-    if (document.load(fichConfig) != 0)
-        document = platform::ProfileDocument();
-    const tyConfig defaults;
     tyConfig config;
+    readConfigStrict(fichConfig, config);
+    return config;
+}
+
+int readConfigStrict(const QString &fichConfig, tyConfig &config)
+{
+    platform::ProfileDocument document;
+    if (const int error = document.load(fichConfig))
+        return error;
+    const tyConfig defaults;
     config.DontReplace = readBool(document, kDontReplace, defaults.DontReplace);
     config.AdaptatFiltre = readInteger(document, kAdaptatFiltre, defaults.AdaptatFiltre);
     config.WithTimestamp = readBool(document, kWithTimestamp, defaults.WithTimestamp);
     config.LogFile = readValue(document, kLogFile, defaults.LogFile);
     config.ExtendedView = readBool(document, kExtendedView, defaults.ExtendedView);
-    return config;
+    return 0;
 }
 
 void writeConfig(const tyConfig &config, const QString &fichConfig)

@@ -23,8 +23,15 @@ struct SettingsPaths
 // missing; the outcome of the creation is not examined.
 SettingsPaths locateSettingsFolder();
 
+// The settings folder and file, without creating anything.
+SettingsPaths settingsPaths();
+
 // Reads the five keys of section "ACME", each with its default.
 tyConfig readConfig(const QString &fichConfig);
+
+// The same, but a file that exists and cannot be read is an error: returns its errno and
+// leaves config alone. A missing file gives every key its default.
+int readConfigStrict(const QString &fichConfig, tyConfig &config);
 
 // Writes the five keys in order. Raises AppError "Impossible d'écrire dans {file}".
 void writeConfig(const tyConfig &config, const QString &fichConfig);

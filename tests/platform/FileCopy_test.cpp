@@ -18,7 +18,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using CopyFunction = int (*)(const QString &, const QString &, bool);
+using CopyFunction = int (*)(const QString &, const QString &, bool, qint64 *);
+
+using FileCopyCompareTest = testsupport::TempDirTest;
 
 // Every case runs through the unnamed temporary file and through the named one that stands
 // in for it on file systems without unnamed files.
@@ -33,9 +35,9 @@ protected:
         dst = makeDir(u"dst"_s);
     }
 
-    int copy(const QString &from, const QString &to, bool failIfExists)
+    int copy(const QString &from, const QString &to, bool failIfExists, qint64 *bytes = nullptr)
     {
-        return GetParam()(from, to, failIfExists);
+        return GetParam()(from, to, failIfExists, bytes);
     }
 
     static struct stat statOf(const QString &p)
@@ -90,8 +92,10 @@ TEST_P(FileCopyTest, newTarget_getsContentModeAndModificationTime)
         setMode(from, c.mode | S_ISUID);
         setMtime(from, { 1500000000, 123456789 });
 
-        ASSERT_EQ(copy(from, to, true), 0);
+        qint64 bytes = -1;
+        ASSERT_EQ(copy(from, to, true, &bytes), 0);
         EXPECT_EQ(testsupport::readBytes(to), c.content);
+        EXPECT_EQ(bytes, c.content.size());
         const struct stat st = statOf(to);
         EXPECT_EQ(st.st_mode & 07777, c.mode); // the set-user bit is not carried over
         EXPECT_EQ(st.st_mtim.tv_sec, 1500000000);
@@ -188,12 +192,53 @@ TEST_P(FileCopyTest, writeFailingHalfWay_keepsOldTargetAndLeavesNoTemporary)
     for (const bool failIfExists : { false, true }) {
         SCOPED_TRACE(failIfExists);
         const QString to = failIfExists ? fresh : replaced;
-        const int result
-            = runWithFileSizeLimit(64 * 1024, [&] { return function(from, to, failIfExists); });
+        const int result = runWithFileSizeLimit(
+            64 * 1024, [&] { return function(from, to, failIfExists, nullptr); });
         EXPECT_EQ(result, EFBIG);
     }
     EXPECT_EQ(testsupport::readBytes(replaced), QByteArray("old"));
     EXPECT_EQ(destinationEntries(), QStringList { u"big.bin"_s });
+}
+
+TEST_F(FileCopyCompareTest, copyReadBack_tellsEqualFromDifferent)
+{
+    const QByteArray content(600 * 1024 + 3, 'c'); // more than one read of each file
+    QByteArray lastByteChanged = content;
+    lastByteChanged[lastByteChanged.size() - 1] = 'x';
+    const struct
+    {
+        const char *name;
+        QByteArray copy;
+        bool same;
+    } cases[] = {
+        { "equal", content, true },
+        { "lastByteChanged", lastByteChanged, false },
+        { "shorter", content.left(content.size() - 1), false },
+        { "longer", content + 'c', false },
+        { "empty", QByteArray(), false },
+    };
+    const QString from = writeFile(u"source"_s, content);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString to = writeFile(QString::fromLatin1(c.name), c.copy);
+        bool same = !c.same;
+        EXPECT_EQ(compareWithCopy(from, to, same), 0);
+        EXPECT_EQ(same, c.same);
+    }
+    const QString empty = writeFile(u"emptySource"_s, QByteArray());
+    bool same = false;
+    EXPECT_EQ(compareWithCopy(empty, writeFile(u"emptyCopy"_s, QByteArray()), same), 0);
+    EXPECT_TRUE(same);
+}
+
+TEST_F(FileCopyCompareTest, unreadableSide_givesItsError)
+{
+    const QString file = writeFile(u"file"_s, "x");
+    bool same = true;
+    EXPECT_EQ(compareWithCopy(file, path() + u"/missing"_s, same), ENOENT);
+    EXPECT_FALSE(same);
+    EXPECT_EQ(compareWithCopy(path() + u"/missing"_s, file, same), ENOENT);
+    EXPECT_EQ(compareWithCopy(file, makeDir(u"folder"_s), same), EACCES);
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, FileCopyTest,

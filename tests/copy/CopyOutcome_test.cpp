@@ -1,0 +1,154 @@
+// What a run reports beyond its log: the counts of its outcomes, a run that only says what it
+// would do, and copies read back and compared with their source.
+#include "CopyRunFixture.h"
+#include "copy/CopyEngine.h"
+#include "platform/Error.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace copytest;
+using testsupport::readBytes;
+
+namespace {
+
+struct Options
+{
+    bool dryRun = false;
+    bool verify = false;
+};
+
+class CopyOutcomeTest : public CopyRunFixture
+{
+protected:
+    QList<QString> runWith(const QStringList &filters, Options options)
+    {
+        LogLines log;
+        CopyRun copy(config, src, dst, log, {});
+        copy.setDryRun(options.dryRun);
+        copy.setVerify(options.verify);
+        copy.runFilters(filters);
+        copy.appendLogFile();
+        tally = copy.tally();
+        return log.lines;
+    }
+
+    // a.txt is new, b.txt is in the destination already, c.txt meets a folder of its name
+    // there, and the second filter cannot be searched.
+    void prepareMixedRun()
+    {
+        writeFile(QStringLiteral("src/a.txt"), "aaa");
+        writeFile(QStringLiteral("src/b.txt"), "bbbbb");
+        writeFile(QStringLiteral("src/c.txt"), "c");
+        writeFile(QStringLiteral("dst/b.txt"), "old");
+        makeDir(QStringLiteral("dst/c.txt"));
+    }
+
+    const QStringList mixedFilters { QStringLiteral("*.txt"), QStringLiteral("sub/*") };
+    CopyTally tally;
+};
+
+TEST_F(CopyOutcomeTest, tally_countsCopiesFilesLeftAloneErrorsAndBytes)
+{
+    const struct
+    {
+        const char *name;
+        bool dontReplace;
+        CopyTally expected;
+    } cases[] = {
+        // a copied; b left alone; c and the filter fail.
+        { "don't replace", true, { 1, 1, 2, 3 } },
+        // a and b copied (b replaced); c and the filter fail.
+        { "replace", false, { 2, 0, 2, 8 } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(dst).removeRecursively();
+        prepareMixedRun();
+        config.DontReplace = c.dontReplace;
+        const QList<QString> log = runWith(mixedFilters, {});
+        EXPECT_EQ(tally.copied, c.expected.copied);
+        EXPECT_EQ(tally.skipped, c.expected.skipped);
+        EXPECT_EQ(tally.errors, c.expected.errors);
+        EXPECT_EQ(tally.bytes, c.expected.bytes);
+        // The counts tell what the log says.
+        EXPECT_EQ(
+            log.filter(QRegularExpression(QStringLiteral("^Erreur: "))).size(), c.expected.errors);
+    }
+}
+
+TEST_F(CopyOutcomeTest, dryRun_logsWhatTheRunWouldAndTouchesNothing)
+{
+    config.LogFile = path() + u"/journal.log";
+    for (const bool dontReplace : { true, false }) {
+        SCOPED_TRACE(dontReplace);
+        QDir(dst).removeRecursively();
+        prepareMixedRun();
+        writeFile(QStringLiteral("dst/.qs-abcdefghij"), "left by a dead run");
+        config.DontReplace = dontReplace;
+
+        const QList<QString> dry = runWith(mixedFilters, { .dryRun = true });
+        EXPECT_EQ(tally.copied, 0);
+        EXPECT_EQ(tally.bytes, 0);
+        EXPECT_EQ(tally.skipped, dontReplace ? 1 : 0);
+        EXPECT_EQ(tally.errors, 1); // the filter's, which needs no copy to show
+        EXPECT_EQ(readBytes(dst + u"b.txt"), QByteArray("old"));
+        EXPECT_FALSE(QFileInfo::exists(dst + u"a.txt"));
+        EXPECT_TRUE(QFileInfo::exists(dst + u".qs-abcdefghij"));
+        EXPECT_FALSE(QFileInfo::exists(config.LogFile));
+
+        // The real run logs the same lines, plus the outcome of each copy.
+        QList<QString> real = runWith(mixedFilters, {});
+        real.removeIf([](const QString &line) {
+            return line.startsWith(u"Erreur: ") && !line.contains(u"filtre");
+        });
+        EXPECT_EQ(dry, real);
+        QFile::remove(config.LogFile);
+    }
+}
+
+TEST_F(CopyOutcomeTest, verify_countsAVerifiedCopyOnce)
+{
+    QByteArray big(700 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char(i * 31 + (i >> 11));
+    writeFile(QStringLiteral("src/big.bin"), big);
+    writeFile(QStringLiteral("src/empty.bin"), QByteArray());
+
+    const QList<QString> log = runWith({ QStringLiteral("*.bin") }, { .verify = true });
+    EXPECT_EQ(log,
+        (QList<QString> { filterLine(QStringLiteral("*.bin")),
+            copyLine(src + u"big.bin", dst + u"big.bin"),
+            copyLine(src + u"empty.bin", dst + u"empty.bin") }));
+    EXPECT_EQ(tally.copied, 2);
+    EXPECT_EQ(tally.errors, 0);
+    EXPECT_EQ(tally.bytes, big.size());
+    EXPECT_EQ(readBytes(dst + u"big.bin"), big);
+}
+
+TEST_F(CopyOutcomeTest, verifyCopy_namesTheCopyThatDiffersOrTheFailedRead)
+{
+    const QString source = writeFile(QStringLiteral("src/a.txt"), "original");
+    const QString differs = writeFile(QStringLiteral("dst/a.txt"), "originaL");
+    const QString same = writeFile(QStringLiteral("dst/same.txt"), "original");
+    const auto errorOf = [](const QString &from, const QString &to) {
+        try {
+            VerifyCopy(from, to);
+        } catch (const AppError &error) {
+            return error.message();
+        }
+        return QString();
+    };
+    EXPECT_EQ(errorOf(source, same), QString());
+    EXPECT_EQ(errorOf(source, differs),
+        u"La vérification de la copie a échoué : le fichier \"" + differs
+            + u"\" diffère de sa source");
+    EXPECT_EQ(errorOf(source, dst + u"missing.txt"),
+        u"La vérification de la copie a échoué : " + platform::sysErrorMessage(ENOENT));
+}
+
+} // namespace
