@@ -416,6 +416,7 @@ void CopyRun::copyOne(const QString &source, const QString &target, bool replace
 void CopyRun::logError(const QString &message)
 {
     addLog(u"Erreur: " + message);
+    m_log.markError();
     ++m_tally.errors;
 }
 

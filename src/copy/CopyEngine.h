@@ -44,6 +44,8 @@ public:
     virtual void append(const QString &line) = 0;
     virtual qsizetype size() const = 0;
     virtual QString at(qsizetype index) const = 0;
+    // The line appended last is an "Erreur" line.
+    virtual void markError() { }
 };
 
 // A plain in-memory sink, for runs without a window.

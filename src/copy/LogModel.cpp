@@ -41,6 +41,15 @@ QString LogModel::at(qsizetype index) const
     return QString::fromUtf8(m_blocks[line.block].bytes.get() + line.offset, qsizetype(line.size));
 }
 
+qsizetype LogModel::nextErrorRow(qsizetype row) const
+{
+    const auto shownEnd = std::lower_bound(m_errorRows.begin(), m_errorRows.end(), m_published);
+    if (shownEnd == m_errorRows.begin())
+        return -1;
+    const auto next = std::upper_bound(m_errorRows.begin(), shownEnd, row);
+    return next == shownEnd ? m_errorRows.front() : *next;
+}
+
 int LogModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())

@@ -21,6 +21,11 @@ public:
     void append(const QString &line) override;
     qsizetype size() const override { return qsizetype(m_lines.size()); }
     QString at(qsizetype index) const override;
+    void markError() override { m_errorRows.push_back(size() - 1); }
+
+    // The first "Erreur" line after row, or the first of all when there is none after it;
+    // -1 when the log has none shown yet.
+    qsizetype nextErrorRow(qsizetype row) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -49,6 +54,7 @@ private:
 
     std::vector<Block> m_blocks; // filled in turn; a line never moves
     std::vector<Line> m_lines;
+    std::vector<qsizetype> m_errorRows; // ascending
     qsizetype m_published = 0;
     qsizetype m_longest = 0;
     int m_characterWidth = 7;

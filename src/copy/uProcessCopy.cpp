@@ -1,7 +1,7 @@
 #include "copy/uProcessCopy.h"
 
-#include "settings/Settings.h"
 #include "copy/CopyEngine.h"
+#include "copy/CopySummary.h"
 #include "copy/LogModel.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -9,6 +9,7 @@
 #include "platform/gui/Icons.h"
 #include "platform/gui/Reported.h"
 #include "platform/gui/WindowKeys.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +17,7 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListView>
 #include <QPointer>
 #include <QPushButton>
@@ -94,9 +96,20 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
     lbxLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_log->setItemSize(QFontMetrics(font).horizontalAdvance(u'M'), 14);
     lbxLog->setModel(m_log);
+    // The outcome at a glance, however long the log: one line under the list.
+    lblSummary = new QLabel(Panel2);
+    lblSummary->setObjectName(QStringLiteral("lblSummary"));
+    lblSummary->setTextFormat(Qt::PlainText);
+    lblSummary->setToolTip(
+        QStringLiteral("Double-cliquez ici pour afficher la prochaine erreur du log."));
+    // Its text changes at every pump: the window's layout must not be redone for it.
+    lblSummary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    lblSummary->installEventFilter(this);
     auto *list = new QVBoxLayout(Panel2);
     list->setContentsMargins(4, 4, 4, 4);
     list->addWidget(lbxLog);
+    list->addWidget(lblSummary);
+    updateSummary(false);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -159,6 +172,36 @@ void TfrmCopy::reject()
         QDialog::reject();
 }
 
+bool TfrmCopy::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == lblSummary && event->type() == QEvent::MouseButtonDblClick) {
+        showNextError();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfrmCopy::updateSummary(bool final)
+{
+    if (m_run)
+        m_tally = m_run->tally();
+    const QString text
+        = final ? finalSummaryText(m_tally, m_runTime.elapsed()) : summaryText(m_tally);
+    lblSummary->setText(text);
+    lblSummary->setAccessibleName(text);
+}
+
+void TfrmCopy::showNextError()
+{
+    const QModelIndex current = lbxLog->currentIndex();
+    const qsizetype row = m_log->nextErrorRow(current.isValid() ? current.row() : -1);
+    if (row < 0)
+        return;
+    const QModelIndex index = m_log->index(int(row));
+    lbxLog->setCurrentIndex(index);
+    lbxLog->scrollTo(index);
+}
+
 void TfrmCopy::pump()
 {
     // New rows cost the list a layout that grows with its length: they are shown at most
@@ -172,6 +215,7 @@ void TfrmCopy::pump()
         QCoreApplication::processEvents();
         return;
     }
+    updateSummary(false);
     QElapsedTimer cost;
     cost.start();
     QCoreApplication::processEvents();
@@ -187,11 +231,15 @@ void TfrmCopy::tmrCopyTimer()
     bbtClose->setEnabled(false);
 
     CopyRun run(m_config, FRepSrc, FRepDst, *m_log, [this] { pump(); });
+    m_run = &run;
+    m_runTime.start();
     {
         // The closing steps, also when an error leaves the filter loop; that error then goes
         // on to the top-level reporting and the rest of the run is skipped.
         const auto closing = qScopeGuard([this] {
             m_log->publish();
+            updateSummary(true);
+            m_run = nullptr;
             bbtClose->setEnabled(true);
             QApplication::restoreOverrideCursor();
         });

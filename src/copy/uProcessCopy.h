@@ -1,12 +1,16 @@
 #pragma once
 
+#include "copy/CopyEngine.h"
+
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
+class CopyRun;
 class LogModel;
 class QFileDialog;
+class QLabel;
 class QListView;
 class QPushButton;
 class QTimer;
@@ -38,6 +42,7 @@ public slots:
     void reject() override;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override; // FormShow
     void closeEvent(QCloseEvent *event) override; // FormCloseQuery
 
@@ -47,6 +52,10 @@ private:
     void bbtCloseClick();
     bool FormCloseQuery() const;
     void pump();
+    // The summary line: the counts so far, or with the bytes and the duration at the end.
+    void updateSummary(bool final);
+    // Selects the next "Erreur" line of the list and scrolls it into view.
+    void showNextError();
 
     const tyConfig &m_config;
     LogModel *m_log;
@@ -55,9 +64,13 @@ private:
     QPushButton *bbtClose;
     QWidget *Panel2;
     QListView *lbxLog;
+    QLabel *lblSummary;
     QTimer *tmrCopy;
     QFileDialog *SaveDialog;
     bool m_started = false;
     QElapsedTimer m_sinceRows; // since new rows were last shown
     qint64 m_rowsInterval = 0;
+    const CopyRun *m_run = nullptr; // while the run works
+    CopyTally m_tally; // the run's counts, as last shown
+    QElapsedTimer m_runTime;
 };

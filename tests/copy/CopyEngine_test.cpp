@@ -1,8 +1,8 @@
 #include "CopyRunFixture.h"
-#include "settings/Settings.h"
 #include "copy/CopyEngine.h"
 #include "platform/Error.h"
 #include "platform/LocalTime.h"
+#include "settings/Settings.h"
 #include "support/Fixtures.h"
 #include "support/LockHolder.h"
 

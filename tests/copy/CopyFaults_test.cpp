@@ -4,9 +4,9 @@
 // ends as it should, the log says what happened, nothing that was there is damaged and no
 // temporary file is left (hidden names included).
 #include "CopyRunFixture.h"
-#include "settings/Settings.h"
 #include "copy/CopyEngine.h"
 #include "platform/ErrorText.h"
+#include "settings/Settings.h"
 #include "support/Fixtures.h"
 
 #include <QDir>

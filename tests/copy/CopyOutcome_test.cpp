@@ -2,6 +2,7 @@
 // would do, and copies read back and compared with their source.
 #include "CopyRunFixture.h"
 #include "copy/CopyEngine.h"
+#include "copy/CopySummary.h"
 #include "platform/Error.h"
 #include "support/Fixtures.h"
 
@@ -149,6 +150,49 @@ TEST_F(CopyOutcomeTest, verifyCopy_namesTheCopyThatDiffersOrTheFailedRead)
             + u"\" diffère de sa source");
     EXPECT_EQ(errorOf(source, dst + u"missing.txt"),
         u"La vérification de la copie a échoué : " + platform::sysErrorMessage(ENOENT));
+}
+
+TEST(CopySummary, countsBytesAndDurationsReadAsFrenchWritesThem)
+{
+    const QChar nbsp(0x00A0);
+    EXPECT_EQ(
+        summaryText({ 9998, 1, 1, 0 }), u"Copiés : 9" + nbsp + u"998   Ignorés : 1   Erreurs : 1");
+    EXPECT_EQ(summaryText({ 1234567, 0, 0, 0 }),
+        u"Copiés : 1" + nbsp + u"234" + nbsp + u"567   Ignorés : 0   Erreurs : 0");
+    EXPECT_EQ(finalSummaryText({ 2, 0, 0, 1536 }, 3240),
+        QStringLiteral("Copiés : 2   Ignorés : 0   Erreurs : 0   Total : 1,5 Ko en 3,2 s"));
+
+    const struct
+    {
+        qint64 bytes;
+        const char16_t *text;
+    } sizes[] = {
+        { 0, u"0 octet" },
+        { 1, u"1 octet" },
+        { 1023, u"1\u00A0023 octets" },
+        { 1024, u"1,0 Ko" },
+        { 1024 * 1024 - 20, u"1,0 Mo" }, // not "1024,0 Ko"
+        { 12 * 1024 * 1024 + 400 * 1024, u"12,4 Mo" },
+        { 3LL * 1024 * 1024 * 1024, u"3,0 Go" },
+        { 5LL * 1024 * 1024 * 1024 * 1024, u"5,0 To" },
+    };
+    for (const auto &c : sizes)
+        EXPECT_EQ(byteCountText(c.bytes), QString::fromUtf16(c.text)) << c.bytes;
+
+    const struct
+    {
+        qint64 milliseconds;
+        const char16_t *text;
+    } durations[] = {
+        { 0, u"0,0 s" },
+        { 420, u"0,4 s" },
+        { 59940, u"59,9 s" },
+        { 59950, u"1 min 00 s" },
+        { 125000, u"2 min 05 s" },
+        { 3725000, u"1 h 02 min 05 s" },
+    };
+    for (const auto &c : durations)
+        EXPECT_EQ(durationText(c.milliseconds), QString::fromUtf16(c.text)) << c.milliseconds;
 }
 
 } // namespace

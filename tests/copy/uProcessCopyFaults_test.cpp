@@ -1,8 +1,8 @@
 // Faults of the copy seen through the copy window: what its list shows must be what the log
 // file and the saved log hold, line for line.
-#include "settings/Settings.h"
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
+#include "settings/Settings.h"
 #include "support/Fixtures.h"
 #include "support/Modal.h"
 

@@ -1,7 +1,7 @@
-#include "settings/Settings.h"
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
 #include "platform/Error.h"
+#include "settings/Settings.h"
 #include "support/Fixtures.h"
 #include "support/Keys.h"
 #include "support/Modal.h"
@@ -10,10 +10,12 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -228,6 +230,152 @@ TEST_F(ProcessCopyTest, whileRunning_closingIsRefused_andTheLogCanBeSaved)
     EXPECT_TRUE(finalLog.startsWith(saved));
     EXPECT_LT(saved.size(), finalLog.size());
     EXPECT_FALSE(QFile::exists(partial));
+}
+
+// The counts the label shows, read back from its text.
+struct ShownCounts
+{
+    int copied = -1;
+    int skipped = -1;
+    int errors = -1;
+};
+
+ShownCounts countsIn(const QString &summary)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        "^Copiés : (\\d+)   Ignorés : (\\d+)   Erreurs : (\\d+)(   Total : .* en .* s)?$"));
+    const QRegularExpressionMatch match = pattern.match(QString(summary).remove(QChar(0x00A0)));
+    if (!match.hasMatch())
+        return {};
+    return { match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt() };
+}
+
+// What the published rows say happened: a copy line without an error line after it is a
+// copy that succeeded.
+ShownCounts countsOf(const QStringList &rows)
+{
+    ShownCounts counts { 0, 0, 0 };
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (rows.at(i).startsWith(u"Copie du fichier")
+            && !(i + 1 < rows.size() && rows.at(i + 1).startsWith(u"Erreur: ")))
+            ++counts.copied;
+        else if (rows.at(i).endsWith(u"existe déjà."))
+            ++counts.skipped;
+        else if (rows.at(i).startsWith(u"Erreur: "))
+            ++counts.errors;
+    }
+    return counts;
+}
+
+QStringList rowsOf(TfrmCopy *form)
+{
+    auto *list = form->findChild<QListView *>(QStringLiteral("lbxLog"));
+    QStringList rows;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        rows << list->model()->index(row, 0).data().toString();
+    return rows;
+}
+
+TEST_F(ProcessCopyTest, summary_followsTheRunAndEndsWithBytesAndDuration)
+{
+    // Replace branch, so that the window pumps after every file: 60 copies of 10 bytes, and
+    // 3 files whose target is a folder.
+    for (int i = 0; i < 60; ++i)
+        writeFile(QStringLiteral("src/f%1.txt").arg(i, 2, 10, QLatin1Char('0')), "0123456789");
+    for (const char *name : { "e1.txt", "e2.txt", "e3.txt" }) {
+        writeFile(u"src/" + QString::fromLatin1(name), "x");
+        makeDir(u"dst/" + QString::fromLatin1(name));
+    }
+    const QStringList filters = { QStringLiteral("*.txt") };
+
+    QList<std::pair<ShownCounts, ShownCounts>> duringRun; // shown, and told by the rows
+    QString atEnd;
+    QString accessibleAtEnd;
+    QStringList rowsAtEnd;
+    onCopyWindow([&](TfrmCopy *form) {
+        auto *label = form->findChild<QLabel *>(QStringLiteral("lblSummary"));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(countsIn(label->text()).copied, 0); // before the run: all zero
+        everyPass([&, form, label] {
+            if (button(form, "bbtClose")->isEnabled())
+                return !duringRun.isEmpty();
+            duringRun.append({ countsIn(label->text()), countsOf(rowsOf(form)) });
+            return false;
+        });
+        testsupport::onNextModal([&, form, label](QWidget *modal) {
+            atEnd = label->text();
+            accessibleAtEnd = label->accessibleName();
+            rowsAtEnd = rowsOf(form);
+            modal->close();
+            QTimer::singleShot(0, form, [form] { form->close(); });
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    ASSERT_FALSE(duringRun.isEmpty());
+    for (const auto &[shown, told] : duringRun) {
+        EXPECT_EQ(shown.copied, told.copied);
+        EXPECT_EQ(shown.skipped, 0);
+        EXPECT_EQ(shown.errors, told.errors);
+    }
+    // The rows still growing while the label kept up with them.
+    EXPECT_LT(duringRun.front().second.copied, 60);
+    static const QRegularExpression final(QStringLiteral(
+        "^Copiés : 60   Ignorés : 0   Erreurs : 3   Total : 600 octets en \\d+,\\d s$"));
+    EXPECT_TRUE(final.match(atEnd).hasMatch()) << atEnd.toStdString();
+    EXPECT_EQ(accessibleAtEnd, atEnd);
+    // The label adds no line to the log.
+    EXPECT_EQ(rowsAtEnd.size(), 1 + 63 + 3);
+}
+
+TEST_F(ProcessCopyTest, summary_doubleClickSelectsEachErrorInTurn)
+{
+    // Errors for b.txt (row 3) and z.txt (the last row, far below the visible rows).
+    config.DontReplace = true;
+    for (const char *name : { "a.txt", "b.txt", "c.txt", "z.txt" })
+        writeFile(u"src/" + QString::fromLatin1(name), "x");
+    for (int i = 0; i < 100; ++i)
+        writeFile(QStringLiteral("src/m%1.txt").arg(i, 3, 10, QLatin1Char('0')), "x");
+    makeDir(QStringLiteral("dst/b.txt"));
+    makeDir(QStringLiteral("dst/z.txt"));
+    writeFile(QStringLiteral("dst/c.txt"), "kept");
+    const QStringList filters = { QStringLiteral("*.txt") };
+
+    QString summary;
+    QList<int> selected;
+    QList<bool> inView;
+    int lastRow = -1;
+    QString seen;
+    onCopyWindow([&](TfrmCopy *form) {
+        testsupport::answerNextModal(QStringLiteral("OK"), &seen);
+        everyPass([&, form] {
+            if (seen.isEmpty() || QApplication::activeModalWidget() != form)
+                return false;
+            auto *label = form->findChild<QLabel *>(QStringLiteral("lblSummary"));
+            auto *list = form->findChild<QListView *>(QStringLiteral("lbxLog"));
+            summary = label->text();
+            lastRow = list->model()->rowCount() - 1;
+            for (int i = 0; i < 3; ++i) {
+                QTest::mouseDClick(label, Qt::LeftButton);
+                QApplication::processEvents();
+                const QModelIndex current = list->currentIndex();
+                selected << current.row();
+                const QRect shown = list->visualRect(current);
+                inView << (shown.top() >= 0 && shown.bottom() <= list->viewport()->height());
+            }
+            form->close();
+            return true;
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    EXPECT_TRUE(
+        summary.startsWith(u"Copiés : 101   Ignorés : 1   Erreurs : 2   Total : 101 octets en "))
+        << summary.toStdString();
+    EXPECT_EQ(selected, (QList<int> { 3, lastRow, 3 }));
+    EXPECT_EQ(inView, (QList<bool> { true, true, true }));
 }
 
 TEST_F(ProcessCopyTest, logFileIsAFolder_reportsTheErrorWithoutEndMessage)
