@@ -1,6 +1,5 @@
 #include "options/uOptions.h"
 
-#include "settings/uLibFolders.h"
 #include "options/DesktopEntry.h"
 #include "options/FileManager.h"
 #include "platform/Error.h"
@@ -12,6 +11,7 @@
 #include "platform/gui/Placement.h"
 #include "platform/gui/Reported.h"
 #include "platform/gui/WindowKeys.h"
+#include "settings/uLibFolders.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -89,6 +89,7 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
         rgAdaptFilterItems->addButton(choice, i);
         choices->addWidget(choice);
     }
+    platform::oneTabStop(rgAdaptFilterItems);
 
     chkWithTimestamp = makeCheckBox(
         this, "chkWithTimestamp", QStringLiteral("Ajout d'un timestamp dans le log"));
