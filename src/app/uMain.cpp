@@ -104,6 +104,18 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
     return { lbl, cbx, bbtEdit, edt, bbtSelect };
 }
 
+// Why a folder cannot take part in a copy, or nothing when it can: `chosen` is the text
+// whose emptiness counts, `tested` the one that must name an existing folder. `which`
+// completes "répertoire ...".
+QString folderProblem(const QString &chosen, const QString &tested, const QString &which)
+{
+    if (chosen.isEmpty())
+        return u"Aucun répertoire %1 n'est choisi."_s.arg(which);
+    if (!platform::directoryExists(tested))
+        return u"Le répertoire %1 \"%2\" est introuvable."_s.arg(which, tested);
+    return {};
+}
+
 } // namespace
 
 void initApplication()
@@ -199,6 +211,8 @@ void TfrmMain::createControls()
     // Tab moves on to the next control, it is never part of a filter.
     memFilter->setTabChangesFocus(true);
     platform::plainLineBreaks(memFilter);
+    // What to type, for a first use; gone with the first character.
+    memFilter->setPlaceholderText(u"Un filtre par ligne : *.pdf, rapport…"_s);
 
     std::tie(lblRepSrc, cbxRepSrc, bbtRepSrc, edtRepSrc, bbtSelectRepSrc)
         = makeFolderControls(pnlClient, u"Src"_s, 1, u"Répertoire &source"_s, u"source"_s);
@@ -266,6 +280,8 @@ void TfrmMain::createControls()
     }
     pnlClient->installEventFilter(this);
     placeControls();
+    // The disabled copy button says why from the start, even if start-up stops early.
+    RepChange();
     // No default and no cancel button: Enter presses the focused button, Escape does nothing.
     platform::installWindowKeys(this, nullptr, nullptr);
 }
@@ -447,21 +463,31 @@ void TfrmMain::syncPair(QComboBox *cbx, QLineEdit *edt)
 
 void TfrmMain::RepChange()
 {
-    const auto usable = [](const QString &folder, const QString &tested) {
-        return !folder.isEmpty() && platform::directoryExists(tested);
-    };
+    QString src;
+    QString dst;
+    QStringList problems;
     if (!FExtendedView) {
-        const QString src = cbxRepSrc->currentText();
-        const QString dst = cbxRepDst->currentText();
-        bbtCopie->setEnabled(usable(src, src) && usable(dst, dst));
-        return;
+        src = cbxRepSrc->currentText();
+        dst = cbxRepDst->currentText();
+        problems << folderProblem(src, src, u"source"_s)
+                 << folderProblem(dst, dst, u"de destination"_s);
+    } else {
+        syncPair(cbxRepSrc, edtRepSrc);
+        syncPair(cbxRepDst, edtRepDst);
+        src = edtRepSrc->text();
+        dst = edtRepDst->text();
+        problems << folderProblem(platform::trimText(src), src, u"source"_s)
+                 << folderProblem(platform::trimText(dst), dst, u"de destination"_s);
     }
-    syncPair(cbxRepSrc, edtRepSrc);
-    syncPair(cbxRepDst, edtRepDst);
-    const QString src = edtRepSrc->text();
-    const QString dst = edtRepDst->text();
-    bbtCopie->setEnabled(
-        usable(platform::trimText(src), src) && usable(platform::trimText(dst), dst));
+    problems.removeAll(QString());
+    // The tooltip and the enabled state come from the same checks, so they always agree.
+    bbtCopie->setEnabled(problems.isEmpty());
+    if (problems.isEmpty())
+        bbtCopie->setToolTip(
+            u"Copier les fichiers qui répondent aux filtres\nde \"%1\"\nvers \"%2\""_s.arg(
+                src, dst));
+    else
+        bbtCopie->setToolTip(problems.join(u'\n'));
 }
 
 QStringList TfrmMain::filterLines() const
