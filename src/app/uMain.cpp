@@ -13,6 +13,7 @@
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WholeText.h"
 #include "platform/gui/WindowKeys.h"
 
 #include <QApplication>
@@ -90,6 +91,7 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
     auto *cbx = new QComboBox(parent);
     cbx->setObjectName(u"cbxRep"_s + which);
     lbl->setBuddy(cbx);
+    platform::showWholeTextWhenCut(cbx);
     QPushButton *bbtEdit = makeButton(parent, u"bbtRep"_s + which, {},
         platform::themeIcon("format-justify-fill", QStyle::SP_FileDialogListView));
     bbtEdit->setProperty("tag", tag);
@@ -97,6 +99,7 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
     auto *edt = new QLineEdit(parent);
     edt->setObjectName(u"edtRep"_s + which);
     platform::keepOneLine(edt);
+    platform::showWholeTextWhenCut(edt);
     QPushButton *bbtSelect = makeButton(parent, u"bbtSelectRep"_s + which, {},
         platform::themeIcon("folder-open", QStyle::SP_DirOpenIcon));
     bbtSelect->setProperty("tag", tag);

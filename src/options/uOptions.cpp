@@ -10,6 +10,7 @@
 #include "platform/gui/Icons.h"
 #include "platform/gui/Placement.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WholeText.h"
 #include "platform/gui/WindowKeys.h"
 #include "settings/uLibFolders.h"
 
@@ -101,6 +102,7 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
     ledtLogFile = new QLineEdit(this);
     ledtLogFile->setObjectName(QStringLiteral("ledtLogFile"));
     platform::keepOneLine(ledtLogFile);
+    platform::showWholeTextWhenCut(ledtLogFile);
     // Room for a usual path to be read whole.
     ledtLogFile->setMinimumWidth(320);
     lblLogFile->setBuddy(ledtLogFile);

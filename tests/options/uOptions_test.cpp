@@ -468,6 +468,21 @@ TEST_F(OptionsTest, logFileButton_proposesDocumentsPathButOnlyOkStoresIt)
     }
 }
 
+TEST_F(OptionsTest, logFileTooLongForItsField_shownWholeInItsTooltip)
+{
+    tyConfig config;
+    config.LogFile = QStringLiteral("/home/utilisateur/Documents/Comptabilité générale/"
+                                    "Rapports trimestriels/Archives/quillsift-copie.log");
+    editeConfig(config, [&config](QDialog *dialog) {
+        auto *logFile = child<QLineEdit>(dialog, "ledtLogFile");
+        EXPECT_EQ(logFile->toolTip(), config.LogFile);
+        logFile->selectAll();
+        QTest::keyClicks(logFile, QStringLiteral("/srv/mon.log"));
+        EXPECT_EQ(logFile->toolTip(), QString());
+        closeDialog(dialog, Close::Cancel);
+    });
+}
+
 TEST_F(OptionsTest, doubleClickOnPanel1_revealsRepConfigUntilTheNextOpening)
 {
     for (int opening = 0; opening < 2; ++opening) {

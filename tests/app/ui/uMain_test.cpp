@@ -464,6 +464,31 @@ TEST_F(MainWindowTest, extendedLayout_copyButtonTooltipFollowsTheTextBoxes)
     }
 }
 
+TEST_F(MainWindowTest, longFolders_shownWholeInTheTooltipsOfTheirBoxesWhileCutOff)
+{
+    const QString data = makeDir(u"Data"_s);
+    const QString deep = makeDir(u"Rapports trimestriels de la comptabilité générale/"
+                                 u"Archives des exercices précédents 2019-2026"_s);
+    writeList(u"RepSrc.txt"_s, { data, deep });
+    useExtendedLayout();
+    const auto window = openWindow();
+    auto *cbxRepSrc = child<QComboBox>(*window, u"cbxRepSrc"_s);
+    auto *edtRepSrc = child<QLineEdit>(*window, u"edtRepSrc"_s);
+
+    choose(cbxRepSrc, 1);
+    EXPECT_EQ(cbxRepSrc->toolTip(), deep);
+    EXPECT_EQ(edtRepSrc->toolTip(), deep);
+    choose(cbxRepSrc, 0);
+    EXPECT_EQ(cbxRepSrc->toolTip(), QString());
+    EXPECT_EQ(edtRepSrc->toolTip(), QString());
+
+    // The boxes stretch with the window: wide enough, nothing is cut off.
+    choose(cbxRepSrc, 1);
+    window->resize(window->width() + 600, window->height());
+    EXPECT_EQ(cbxRepSrc->toolTip(), QString());
+    EXPECT_EQ(edtRepSrc->toolTip(), QString());
+}
+
 TEST_F(MainWindowTest, extendedLayout_textBoxKeepsOnlyTextsHoldingTheChosenFolder)
 {
     const QString data = makeDir(u"Data"_s);
