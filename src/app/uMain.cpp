@@ -13,6 +13,7 @@
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WholeText.h"
 #include "platform/gui/WindowKeys.h"
 
 #include <QApplication>
@@ -90,6 +91,7 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
     auto *cbx = new QComboBox(parent);
     cbx->setObjectName(u"cbxRep"_s + which);
     lbl->setBuddy(cbx);
+    platform::showWholeTextWhenCut(cbx);
     QPushButton *bbtEdit = makeButton(parent, u"bbtRep"_s + which, {},
         platform::themeIcon("format-justify-fill", QStyle::SP_FileDialogListView));
     bbtEdit->setProperty("tag", tag);
@@ -97,11 +99,24 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
     auto *edt = new QLineEdit(parent);
     edt->setObjectName(u"edtRep"_s + which);
     platform::keepOneLine(edt);
+    platform::showWholeTextWhenCut(edt);
     QPushButton *bbtSelect = makeButton(parent, u"bbtSelectRep"_s + which, {},
         platform::themeIcon("folder-open", QStyle::SP_DirOpenIcon));
     bbtSelect->setProperty("tag", tag);
     describeImageButton(bbtSelect, u"Choisir le répertoire "_s + folder);
     return { lbl, cbx, bbtEdit, edt, bbtSelect };
+}
+
+// Why a folder cannot take part in a copy, or nothing when it can: `chosen` is the text
+// whose emptiness counts, `tested` the one that must name an existing folder. `which`
+// completes "répertoire ...".
+QString folderProblem(const QString &chosen, const QString &tested, const QString &which)
+{
+    if (chosen.isEmpty())
+        return u"Aucun répertoire %1 n'est choisi."_s.arg(which);
+    if (!platform::directoryExists(tested))
+        return u"Le répertoire %1 \"%2\" est introuvable."_s.arg(which, tested);
+    return {};
 }
 
 } // namespace
@@ -199,6 +214,8 @@ void TfrmMain::createControls()
     // Tab moves on to the next control, it is never part of a filter.
     memFilter->setTabChangesFocus(true);
     platform::plainLineBreaks(memFilter);
+    // What to type, for a first use; gone with the first character.
+    memFilter->setPlaceholderText(u"Un filtre par ligne : *.pdf, rapport…"_s);
 
     std::tie(lblRepSrc, cbxRepSrc, bbtRepSrc, edtRepSrc, bbtSelectRepSrc)
         = makeFolderControls(pnlClient, u"Src"_s, 1, u"Répertoire &source"_s, u"source"_s);
@@ -266,6 +283,8 @@ void TfrmMain::createControls()
     }
     pnlClient->installEventFilter(this);
     placeControls();
+    // The disabled copy button says why from the start, even if start-up stops early.
+    RepChange();
     // No default and no cancel button: Enter presses the focused button, Escape does nothing.
     platform::installWindowKeys(this, nullptr, nullptr);
 }
@@ -447,21 +466,31 @@ void TfrmMain::syncPair(QComboBox *cbx, QLineEdit *edt)
 
 void TfrmMain::RepChange()
 {
-    const auto usable = [](const QString &folder, const QString &tested) {
-        return !folder.isEmpty() && platform::directoryExists(tested);
-    };
+    QString src;
+    QString dst;
+    QStringList problems;
     if (!FExtendedView) {
-        const QString src = cbxRepSrc->currentText();
-        const QString dst = cbxRepDst->currentText();
-        bbtCopie->setEnabled(usable(src, src) && usable(dst, dst));
-        return;
+        src = cbxRepSrc->currentText();
+        dst = cbxRepDst->currentText();
+        problems << folderProblem(src, src, u"source"_s)
+                 << folderProblem(dst, dst, u"de destination"_s);
+    } else {
+        syncPair(cbxRepSrc, edtRepSrc);
+        syncPair(cbxRepDst, edtRepDst);
+        src = edtRepSrc->text();
+        dst = edtRepDst->text();
+        problems << folderProblem(platform::trimText(src), src, u"source"_s)
+                 << folderProblem(platform::trimText(dst), dst, u"de destination"_s);
     }
-    syncPair(cbxRepSrc, edtRepSrc);
-    syncPair(cbxRepDst, edtRepDst);
-    const QString src = edtRepSrc->text();
-    const QString dst = edtRepDst->text();
-    bbtCopie->setEnabled(
-        usable(platform::trimText(src), src) && usable(platform::trimText(dst), dst));
+    problems.removeAll(QString());
+    // The tooltip and the enabled state come from the same checks, so they always agree.
+    bbtCopie->setEnabled(problems.isEmpty());
+    if (problems.isEmpty())
+        bbtCopie->setToolTip(
+            u"Copier les fichiers qui répondent aux filtres\nde \"%1\"\nvers \"%2\""_s.arg(
+                src, dst));
+    else
+        bbtCopie->setToolTip(problems.join(u'\n'));
 }
 
 QStringList TfrmMain::filterLines() const

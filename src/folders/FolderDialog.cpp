@@ -1,6 +1,7 @@
 #include "folders/FolderDialog.h"
 
 #include "platform/Paths.h"
+#include "platform/gui/Placement.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -180,6 +181,8 @@ protected:
             const QRect ownerRect = m_owner ? m_owner->frameGeometry() : workArea;
             m_dialog->move(
                 dialogPlacement(m_position, ownerRect, dialogRect, workArea, m_dialogX, m_dialogY));
+            // The rule's place, as long as the whole dialog stays in reach there.
+            platform::keepOnScreen(m_dialog);
             if (!m_resizable)
                 m_dialog->setFixedSize(m_dialog->size());
         }

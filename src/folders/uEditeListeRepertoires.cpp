@@ -6,6 +6,7 @@
 #include "platform/gui/Icons.h"
 #include "platform/gui/Placement.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WholeText.h"
 #include "platform/gui/WindowKeys.h"
 
 #include <QCoreApplication>
@@ -118,6 +119,7 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
     edtFolder->setObjectName(QStringLiteral("edtFolder"));
     edtFolder->setFont(fixedPitchFont());
     platform::keepOneLine(edtFolder);
+    platform::showWholeTextWhenCut(edtFolder);
 
     bbtReplace = makeButton(this, "bbtReplace", QStringLiteral("Remplacer"),
         platform::themeIcon("edit-find-replace", QStyle::SP_BrowserReload));

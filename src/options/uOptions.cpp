@@ -1,6 +1,5 @@
 #include "options/uOptions.h"
 
-#include "settings/uLibFolders.h"
 #include "options/DesktopEntry.h"
 #include "options/FileManager.h"
 #include "platform/Error.h"
@@ -11,7 +10,9 @@
 #include "platform/gui/Icons.h"
 #include "platform/gui/Placement.h"
 #include "platform/gui/Reported.h"
+#include "platform/gui/WholeText.h"
 #include "platform/gui/WindowKeys.h"
+#include "settings/uLibFolders.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -89,6 +90,7 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
         rgAdaptFilterItems->addButton(choice, i);
         choices->addWidget(choice);
     }
+    platform::oneTabStop(rgAdaptFilterItems);
 
     chkWithTimestamp = makeCheckBox(
         this, "chkWithTimestamp", QStringLiteral("Ajout d'un timestamp dans le log"));
@@ -100,6 +102,7 @@ TfrmOptions::TfrmOptions(const QString &fichConfig, QWidget *parent)
     ledtLogFile = new QLineEdit(this);
     ledtLogFile->setObjectName(QStringLiteral("ledtLogFile"));
     platform::keepOneLine(ledtLogFile);
+    platform::showWholeTextWhenCut(ledtLogFile);
     // Room for a usual path to be read whole.
     ledtLogFile->setMinimumWidth(320);
     lblLogFile->setBuddy(ledtLogFile);

@@ -119,6 +119,19 @@ TEST_F(EditeListeRepertoiresTest, emptyList_showsTitleAndOnlyNonBlankTextEnables
         });
 }
 
+TEST_F(EditeListeRepertoiresTest, folderTooLongForTheEdit_shownWholeInItsTooltip)
+{
+    const QString deep = QStringLiteral("/home/utilisateur/Documents/Comptabilité générale/"
+                                        "Rapports trimestriels/Archives des exercices précédents");
+    FolderList list = listOf({ deep, kAlpha });
+    runEditor(list, QString(), [&deep](TfrmEditeListeRepertoires &frm) {
+        EXPECT_EQ(frm.edtFolder->text(), deep);
+        EXPECT_EQ(frm.edtFolder->toolTip(), deep);
+        typeInEdit(frm, QStringLiteral("/srv"));
+        EXPECT_EQ(frm.edtFolder->toolTip(), QString());
+    });
+}
+
 TEST_F(EditeListeRepertoiresTest, threeEntries_selectsFirstAndEnablesDeleteAndDown)
 {
     FolderList list = listOf({ kAlpha, kBeta, kGamma });

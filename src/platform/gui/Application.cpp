@@ -1,6 +1,7 @@
 #include "platform/gui/Application.h"
 
 #include "platform/Error.h"
+#include "platform/gui/Placement.h"
 
 #include <QMessageBox>
 
@@ -41,6 +42,7 @@ void reportUncaughtError(const std::exception &error)
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    installScreenFit(this);
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)

@@ -18,6 +18,7 @@ void reportUncaughtError(const std::exception &error);
 
 // Qt does not let an exception cross its event loop: notify() is where what an event
 // handler raised is caught and reported, and the window that ran the action stays usable.
+// Every top-level window is kept inside its screen's available area (installScreenFit).
 class Application : public QApplication
 {
     Q_OBJECT

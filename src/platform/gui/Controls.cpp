@@ -1,5 +1,7 @@
 #include "platform/gui/Controls.h"
 
+#include <QAbstractButton>
+#include <QButtonGroup>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -81,6 +83,21 @@ QStringList linesOf(const QPlainTextEdit *edit)
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
     return lines;
+}
+
+void oneTabStop(QButtonGroup *group)
+{
+    const auto followChoice = [group] {
+        const QList<QAbstractButton *> entries = group->buttons();
+        QAbstractButton *stop = group->checkedButton();
+        if (!stop && !entries.isEmpty())
+            stop = entries.first();
+        // Still reached by a click and by the arrow keys, just not by Tab.
+        for (QAbstractButton *entry : entries)
+            entry->setFocusPolicy(entry == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    followChoice();
+    QObject::connect(group, &QButtonGroup::buttonToggled, group, followChoice);
 }
 
 QItemSelectionModel::SelectionFlags ListBox::selectionCommand(

@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <QStringList>
 
+class QButtonGroup;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -19,6 +20,11 @@ void plainLineBreaks(QPlainTextEdit *edit);
 // The box's lines as typed, split at line breaks only (toPlainText() would turn a no-break
 // space into a space and a line separator into a line break). None for an empty box.
 QStringList linesOf(const QPlainTextEdit *edit);
+
+// A group of exclusive choices is a single tab stop, as on the desktop the program was
+// designed for: Tab lands on the chosen entry (the first one while none is chosen), so that
+// Space there never changes the choice by accident; the arrow keys move within the group.
+void oneTabStop(QButtonGroup *group);
 
 // A list box of single selection: while it holds entries, exactly one stays selected once
 // one is. A click on the blank area under the entries or Ctrl+click on the selected entry

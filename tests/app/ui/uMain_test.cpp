@@ -138,6 +138,9 @@ TEST_F(MainWindowTest, firstStart_createsSettingsAndEmptyListFiles_copyDisabled)
     EXPECT_EQ(child<QComboBox>(*window, u"cbxRepDst"_s)->count(), 0);
     EXPECT_FALSE(child<QPushButton>(*window, u"bbtCopie"_s)->isEnabled());
     EXPECT_TRUE(child<QWidget>(*window, u"edtRepSrc"_s)->isHidden());
+    // The empty filter box says what to type.
+    EXPECT_EQ(child<QPlainTextEdit>(*window, u"memFilter"_s)->placeholderText(),
+        u"Un filtre par ligne : *.pdf, rapport…"_s);
 }
 
 TEST_F(MainWindowTest, controls_carryCaptionsTagsFontsAndTabOrder)
@@ -378,6 +381,112 @@ TEST_F(MainWindowTest, normalLayout_copyEnabledOnlyWhileBothChosenFoldersExist)
     EXPECT_EQ(cbxRepDst->currentIndex(), -1);
     EXPECT_FALSE(bbtCopie->isEnabled());
     EXPECT_EQ(cbxRepDst->count(), 2) << "RAZ leaves the lists alone";
+}
+
+TEST_F(MainWindowTest, copyButtonTooltip_saysWhyItIsDisabledOrWhatItWillCopy)
+{
+    const QString data = makeDir(u"Data"_s);
+    const QString backup = makeDir(u"Backup"_s);
+    const QString gone = file(u"gone"_s);
+    writeList(u"RepSrc.txt"_s, { data, gone });
+    writeList(u"RepDst.txt"_s, { backup });
+    QStringList questions;
+    answerInOrder({ u"&Non"_s }, &questions);
+    const auto window = openWindow();
+    auto *cbxRepSrc = child<QComboBox>(*window, u"cbxRepSrc"_s);
+    auto *cbxRepDst = child<QComboBox>(*window, u"cbxRepDst"_s);
+    auto *bbtCopie = child<QPushButton>(*window, u"bbtCopie"_s);
+    ASSERT_EQ(cbxRepSrc->count(), 2);
+
+    const QString noSource = u"Aucun répertoire source n'est choisi."_s;
+    const QString noDestination = u"Aucun répertoire de destination n'est choisi."_s;
+    const struct
+    {
+        int src;
+        int dst;
+        QString tooltip; // empty: the button is enabled
+    } cases[] = {
+        { -1, -1, noSource + u'\n' + noDestination },
+        { 1, -1, u"Le répertoire source \"%1\" est introuvable.\n"_s.arg(gone) + noDestination },
+        { -1, 0, noSource },
+        { 1, 0, u"Le répertoire source \"%1\" est introuvable."_s.arg(gone) },
+        { 0, 0, {} },
+        { 0, -1, noDestination },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "source " << c.src << ", destination " << c.dst);
+        cbxRepSrc->setCurrentIndex(c.src);
+        cbxRepDst->setCurrentIndex(c.dst);
+        EXPECT_EQ(bbtCopie->isEnabled(), c.tooltip.isEmpty());
+        if (c.tooltip.isEmpty()) {
+            EXPECT_EQ(bbtCopie->toolTip(),
+                u"Copier les fichiers qui répondent aux filtres\nde \"%1\"\nvers \"%2\""_s.arg(
+                    data, backup));
+        } else {
+            EXPECT_EQ(bbtCopie->toolTip(), c.tooltip);
+        }
+    }
+
+    // A folder removed after the choice: the next run of the rule says so.
+    cbxRepSrc->setCurrentIndex(0);
+    cbxRepDst->setCurrentIndex(0);
+    ASSERT_TRUE(QDir(backup).removeRecursively());
+    QTest::mouseClick(child<QPushButton>(*window, u"bbtReset"_s), Qt::LeftButton);
+    EXPECT_EQ(bbtCopie->toolTip(), noSource + u'\n' + noDestination);
+}
+
+TEST_F(MainWindowTest, extendedLayout_copyButtonTooltipFollowsTheTextBoxes)
+{
+    const QString data = makeDir(u"Data"_s);
+    const QString backup = makeDir(u"Backup"_s);
+    useExtendedLayout();
+    const auto window = openWindow();
+    auto *edtRepSrc = child<QLineEdit>(*window, u"edtRepSrc"_s);
+    auto *bbtCopie = child<QPushButton>(*window, u"bbtCopie"_s);
+    QTest::keyClicks(child<QLineEdit>(*window, u"edtRepDst"_s), backup);
+
+    const struct
+    {
+        QString source;
+        QString tooltip;
+    } cases[] = {
+        { u"   "_s, u"Aucun répertoire source n'est choisi."_s },
+        { data + u' ', u"Le répertoire source \"%1 \" est introuvable."_s.arg(data) },
+        { data + u"/Sub"_s, u"Le répertoire source \"%1/Sub\" est introuvable."_s.arg(data) },
+        { data,
+            u"Copier les fichiers qui répondent aux filtres\nde \"%1\"\nvers \"%2\""_s.arg(
+                data, backup) },
+    };
+    for (const auto &c : cases) {
+        retype(edtRepSrc, c.source);
+        EXPECT_EQ(bbtCopie->toolTip(), c.tooltip) << '"' << c.source.toStdString() << '"';
+        EXPECT_EQ(bbtCopie->isEnabled(), c.tooltip.startsWith(u"Copier"_s));
+    }
+}
+
+TEST_F(MainWindowTest, longFolders_shownWholeInTheTooltipsOfTheirBoxesWhileCutOff)
+{
+    const QString data = makeDir(u"Data"_s);
+    const QString deep = makeDir(u"Rapports trimestriels de la comptabilité générale/"
+                                 u"Archives des exercices précédents 2019-2026"_s);
+    writeList(u"RepSrc.txt"_s, { data, deep });
+    useExtendedLayout();
+    const auto window = openWindow();
+    auto *cbxRepSrc = child<QComboBox>(*window, u"cbxRepSrc"_s);
+    auto *edtRepSrc = child<QLineEdit>(*window, u"edtRepSrc"_s);
+
+    choose(cbxRepSrc, 1);
+    EXPECT_EQ(cbxRepSrc->toolTip(), deep);
+    EXPECT_EQ(edtRepSrc->toolTip(), deep);
+    choose(cbxRepSrc, 0);
+    EXPECT_EQ(cbxRepSrc->toolTip(), QString());
+    EXPECT_EQ(edtRepSrc->toolTip(), QString());
+
+    // The boxes stretch with the window: wide enough, nothing is cut off.
+    choose(cbxRepSrc, 1);
+    window->resize(window->width() + 600, window->height());
+    EXPECT_EQ(cbxRepSrc->toolTip(), QString());
+    EXPECT_EQ(edtRepSrc->toolTip(), QString());
 }
 
 TEST_F(MainWindowTest, extendedLayout_textBoxKeepsOnlyTextsHoldingTheChosenFolder)
