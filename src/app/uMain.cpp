@@ -486,11 +486,11 @@ void TfrmMain::RepChange()
     // The tooltip and the enabled state come from the same checks, so they always agree.
     bbtCopie->setEnabled(problems.isEmpty());
     if (problems.isEmpty())
-        bbtCopie->setToolTip(
+        bbtCopie->setToolTip(platform::plainToolTip(
             u"Copier les fichiers qui répondent aux filtres\nde \"%1\"\nvers \"%2\""_s.arg(
-                src, dst));
+                src, dst)));
     else
-        bbtCopie->setToolTip(problems.join(u'\n'));
+        bbtCopie->setToolTip(platform::plainToolTip(problems.join(u'\n')));
 }
 
 QStringList TfrmMain::filterLines() const

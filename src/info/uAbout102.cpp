@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/ProfileFile.h"
 #include "platform/gui/Application.h"
+#include "platform/gui/Controls.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/WindowKeys.h"
 
@@ -188,7 +189,7 @@ void fitLine(QLabel *label, int right)
     const bool cut = label->x() + label->width() > right;
     if (cut)
         label->resize(right - label->x(), label->height());
-    label->setToolTip(cut ? label->text() : QString());
+    label->setToolTip(cut ? platform::plainToolTip(label->text()) : QString());
 }
 
 // A label whose right edge stays at `right` whatever its text.

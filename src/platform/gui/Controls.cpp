@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QValidator>
 
 #include <algorithm>
@@ -114,6 +115,13 @@ QItemSelectionModel::SelectionFlags ListBox::selectionCommand(
         && !command.testFlag(QItemSelectionModel::Select))
         return QItemSelectionModel::NoUpdate;
     return command;
+}
+
+QString plainToolTip(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return u"<p style='white-space:pre'>" + text.toHtmlEscaped() + u"</p>";
 }
 
 } // namespace platform

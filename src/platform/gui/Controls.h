@@ -21,6 +21,10 @@ void plainLineBreaks(QPlainTextEdit *edit);
 // space into a space and a line separator into a line break). None for an empty box.
 QStringList linesOf(const QPlainTextEdit *edit);
 
+// A tooltip that shows text as it is: a folder named like a tag ("<b>") would otherwise be
+// read as markup and shown changed. Text that cannot be taken for markup stays as it is.
+QString plainToolTip(const QString &text);
+
 // A group of exclusive choices is a single tab stop, as on the desktop the program was
 // designed for: Tab lands on the chosen entry (the first one while none is chosen), so that
 // Space there never changes the choice by accident; the arrow keys move within the group.

@@ -1,5 +1,7 @@
 #include "platform/gui/WholeText.h"
 
+#include "platform/gui/Controls.h"
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
@@ -95,7 +97,8 @@ private:
     void update()
     {
         const QString text = m_edit->text();
-        m_edit->setToolTip(isCut(text, m_edit->fontMetrics(), textRoom(m_edit)) ? text : QString());
+        m_edit->setToolTip(
+            isCut(text, m_edit->fontMetrics(), textRoom(m_edit)) ? plainToolTip(text) : QString());
     }
 
     QLineEdit *m_edit;
@@ -152,7 +155,8 @@ private:
     void updateBox()
     {
         const QString text = m_box->currentText();
-        m_box->setToolTip(isCut(text, m_box->fontMetrics(), textRoom(m_box)) ? text : QString());
+        m_box->setToolTip(
+            isCut(text, m_box->fontMetrics(), textRoom(m_box)) ? plainToolTip(text) : QString());
     }
 
     void updateItems()
@@ -161,7 +165,8 @@ private:
         const QFontMetrics metrics = m_box->view()->fontMetrics();
         for (int i = 0; i < m_box->count(); ++i) {
             const QString text = m_box->itemText(i);
-            const QVariant tip = isCut(text, metrics, room) ? QVariant(text) : QVariant();
+            const QVariant tip
+                = isCut(text, metrics, room) ? QVariant(plainToolTip(text)) : QVariant();
             if (m_box->itemData(i, Qt::ToolTipRole) != tip)
                 m_box->setItemData(i, tip, Qt::ToolTipRole);
         }

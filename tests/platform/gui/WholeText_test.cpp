@@ -7,7 +7,9 @@
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QStringList>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -115,6 +117,24 @@ TEST_F(ComboBoxTest, openList_entriesWiderThanTheListShowTheirTextInATooltip)
     EXPECT_EQ(m_field->itemData(1, Qt::ToolTipRole), QVariant());
     EXPECT_EQ(m_field->itemData(2, Qt::ToolTipRole), QVariant(huge));
     m_field->hidePopup();
+}
+
+// What a tooltip shows: Qt renders it as markup when it looks like markup.
+QString shownText(const QString &toolTip)
+{
+    return Qt::mightBeRichText(toolTip) ? QTextDocumentFragment::fromHtml(toolTip).toPlainText()
+                                        : toolTip;
+}
+
+TEST_F(LineEditTest, folderNamedLikeMarkup_isShownAsItIs)
+{
+    const QStringList folders { kLong + u"/<b>gras</b> &amp; <i>"_s,
+        u"<p>"_s + kLong + u"/a  b"_s };
+    for (const QString &folder : folders) {
+        SCOPED_TRACE(folder.toStdString());
+        m_field->setText(folder);
+        EXPECT_EQ(shownText(m_field->toolTip()), folder);
+    }
 }
 
 TEST_F(ComboBoxTest, selectionChangedWithSignalsBlocked_isCaughtUpWhenTheTooltipShows)
