@@ -124,9 +124,6 @@ QString parseCopyCommandLine(const QStringList &arguments, CopyCommandLine &comm
                 return QStringLiteral("l'option --settings attend un FICHIER");
             commandLine.hasSettingsFile = true;
             commandLine.settingsFile = arguments.at(++i);
-        } else if (argument.startsWith(u"--settings=")) {
-            commandLine.hasSettingsFile = true;
-            commandLine.settingsFile = argument.mid(11);
         } else {
             return QStringLiteral("option inconnue ") + quoted(argument);
         }
