@@ -6,6 +6,10 @@ include(GNUInstallDirs)
 if(TARGET quillsift)
   install(TARGETS quillsift RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# The same copy from a script or cron, without a window.
+if(TARGET quillsift-copy)
+  install(TARGETS quillsift-copy RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillsift)
@@ -19,7 +23,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Quill Sift copies files from a source folder into a destination folder,"
   "choosing them with a list of wildcard filters. Each run is shown in its own"
   "window and can be appended to a log file. Source and destination folders are"
-  "picked from two lists of known folders kept between runs."
+  "picked from two lists of known folders kept between runs. The command"
+  "quillsift-copy runs the same copy from a script or cron, without a window."
   "The user interface is in French."
   "."
   "Network use: at every start the program sends one HTTPS request to the"

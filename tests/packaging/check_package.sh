@@ -5,7 +5,8 @@
 #   install   `cmake --install` into a temporary root: every file lands and names the others
 #   debfile   builds the Debian package into BUILD_DIR/tests/packaging/deb, for the modes below
 #   deb       its name and fields, Depends on the Qt 6 libraries, Recommends, the description's
-#             network statement, and the program extracted from it with `dpkg -x` starts
+#             network statement, and the program extracted from it with `dpkg -x` starts;
+#             quillsift-copy prints its help and copies
 #   docs      its changelog (from the AppStream releases), copyright file and manual pages
 #   lintian   lintian reports no error and no warning (lintian is installed when missing)
 #   hardening the packaged binaries carry the distribution's hardening (readelf)
@@ -204,15 +205,19 @@ check_install() {
         share/doc/quillsift/copyright
         share/doc/quillsift/changelog.gz
         share/man/man1/quillsift.1.gz
+        share/man/man1/quillsift-copy.1.gz
     )
     for size in "${icon_sizes[@]}"; do
         expected+=("share/icons/hicolor/${size}x${size}/apps/quillsift.png")
     done
-    if [ -x "$usr/bin/quillsift" ] && [ -f "$usr/bin/quillsift" ]; then
-        pass "bin/quillsift installed, executable"
-    else
-        fail "bin/quillsift missing or not executable"
-    fi
+    local program
+    for program in quillsift quillsift-copy; do
+        if [ -x "$usr/bin/$program" ] && [ -f "$usr/bin/$program" ]; then
+            pass "bin/$program installed, executable"
+        else
+            fail "bin/$program missing or not executable"
+        fi
+    done
     for file in "${expected[@]}"; do
         if [ -s "$usr/$file" ]; then pass "$file installed"; else fail "$file missing"; fi
     done
@@ -355,6 +360,32 @@ check_deb() {
         fi
     fi
     start_program "$program" "" QT_QPA_PLATFORM=offscreen
+    check_copy_command
+}
+
+# The packaged quillsift-copy runs from the extracted package: its French help, and a copy.
+check_copy_command() {
+    local command=$work/root/usr/bin/quillsift-copy home=$work/copy-home out status=0
+    if [ ! -x "$command" ]; then
+        fail "the package holds no executable usr/bin/quillsift-copy"
+        return
+    fi
+    mkdir -p "$home/config" "$home/src" "$home/dst"
+    printf 'x' >"$home/src/a.txt"
+    local run=(env -u LD_LIBRARY_PATH -u LD_PRELOAD HOME="$home" XDG_CONFIG_HOME="$home/config")
+    out=$("${run[@]}" "$command" --help 2>&1) || status=$?
+    if [ "$status" -eq 0 ] && grep -q '^Utilisation : quillsift-copy ' <<<"$out"; then
+        pass "quillsift-copy --help prints its usage in French"
+    else
+        fail "quillsift-copy --help (status $status):"$'\n'"$out"
+    fi
+    status=0
+    out=$("${run[@]}" "$command" "$home/src" "$home/dst" '*' 2>&1) || status=$?
+    if [ "$status" -eq 0 ] && [ -f "$home/dst/a.txt" ] && [ ! -e "$home/config/Orvane" ]; then
+        pass "quillsift-copy copies and leaves the settings folder alone"
+    else
+        fail "quillsift-copy SRC DST '*' (status $status):"$'\n'"$out"
+    fi
 }
 
 # The documentation Debian asks for: changelog, copyright file, a manual page per program.
@@ -448,10 +479,20 @@ check_docs() {
         check_that "$name(1) renders without warnings" \
             "$name(1) renders with warnings:"$'\n'"$value" [ -z "$value" ]
         text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | tr -s ' ')
-        for value in 'NOM' 'DESCRIPTION' 'DOSSIER DES RÉGLAGES' 'FICHIERS' 'RÉSEAU' \
-            '.config/Orvane/quillSift/' 'Options.ini' 'RepSrc.txt' 'RepDst.txt' 'bugreport.txt' \
-            "$(cache_value QS_ANALYTICS_URL)" '/statistiques/piwik.php?idsite=14&rec=1' \
-            "$(cache_value QS_PUBLISHER_URL)/files/$name.INF"; do
+        local facts=('NOM' 'DESCRIPTION' 'FICHIERS' '.config/Orvane/quillSift/' 'Options.ini')
+        case "$name" in
+            quillsift-copy)
+                facts+=('SYNOPSIS' 'OPTIONS' 'CODE DE RETOUR' 'EXEMPLES' '--dry-run' '--verify'
+                    '--settings FICHIER' 'DontReplace' 'AdaptatFiltre' 'WithTimestamp' 'LogFile'
+                    'Windows-1252' 'crontab')
+                ;;
+            *)
+                facts+=('DOSSIER DES RÉGLAGES' 'RÉSEAU' 'RepSrc.txt' 'RepDst.txt' 'bugreport.txt'
+                    "$(cache_value QS_ANALYTICS_URL)" '/statistiques/piwik.php?idsite=14&rec=1'
+                    "$(cache_value QS_PUBLISHER_URL)/files/$name.INF")
+                ;;
+        esac
+        for value in "${facts[@]}"; do
             if grep -qF -- "$value" <<<"$text"; then
                 pass "$name(1) says '$value'"
             else

@@ -1,0 +1,236 @@
+#include "cli/CopyCommand.h"
+
+#include "copy/CopyEngine.h"
+#include "platform/Error.h"
+#include "platform/ErrorText.h"
+#include "platform/Paths.h"
+#include "settings/Settings.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+const QString kProgram = QStringLiteral("quillsift-copy");
+
+// Writes the whole buffer; false once the descriptor refuses it (a closed pipe).
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+void sayError(int errFd, const QString &message)
+{
+    writeAll(errFd, (kProgram + QStringLiteral(" : ") + message + u'\n').toLocal8Bit());
+}
+
+QString quoted(const QString &text)
+{
+    return QStringLiteral("« ") + text + QStringLiteral(" »");
+}
+
+// The lines stay in memory for the log file, and each one is written out as soon as it is
+// logged, so that a script's reader sees the run as the window shows it.
+class ConsoleLog : public LogSink
+{
+public:
+    explicit ConsoleLog(int fd)
+        : m_fd(fd)
+    {
+    }
+
+    void append(const QString &line) override
+    {
+        m_lines.append(line);
+        if (m_fd >= 0 && !writeAll(m_fd, (line + u'\n').toLocal8Bit()))
+            m_fd = -1; // the reader is gone; the copy goes on
+    }
+    qsizetype size() const override { return m_lines.size(); }
+    QString at(qsizetype index) const override { return m_lines.at(index); }
+
+private:
+    int m_fd;
+    QList<QString> m_lines;
+};
+
+// An empty text when the path names an existing folder, else why not.
+QString checkFolder(const QString &typed, const QString &role, QString &full)
+{
+    if (platform::fullPathName(typed, full) != 0 || !platform::directoryExists(full)) {
+        if (!full.isEmpty() && platform::fileExists(full))
+            return QStringLiteral("le dossier ") + role + u' ' + quoted(typed)
+                + QStringLiteral(" n'est pas un dossier");
+        return QStringLiteral("le dossier ") + role + u' ' + quoted(typed)
+            + QStringLiteral(" n'existe pas");
+    }
+    return {};
+}
+
+// Reads the settings; an empty text, or the French reason why they cannot be used.
+QString loadSettings(const CopyCommandLine &commandLine, tyConfig &config)
+{
+    const QString file
+        = commandLine.hasSettingsFile ? commandLine.settingsFile : settingsPaths().FFichConfig;
+    if (commandLine.hasSettingsFile) {
+        // A file named on purpose must be there: a typo must not run with the defaults.
+        struct stat st = {};
+        if (::stat(platform::encodePath(file).constData(), &st) != 0
+            && (errno == ENOENT || errno == ENOTDIR))
+            return QStringLiteral("le fichier de réglages ") + quoted(file)
+                + QStringLiteral(" n'existe pas");
+    }
+    if (const int error = readConfigStrict(file, config))
+        return QStringLiteral("impossible de lire le fichier de réglages ") + quoted(file)
+            + QStringLiteral(" : ") + platform::sysErrorMessage(error);
+    return {};
+}
+
+} // namespace
+
+QString parseCopyCommandLine(const QStringList &arguments, CopyCommandLine &commandLine)
+{
+    QStringList operands;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (optionsEnded || !argument.startsWith(u'-') || argument == u"-") {
+            operands.append(argument);
+        } else if (argument == u"--") {
+            optionsEnded = true;
+        } else if (argument == u"--dry-run") {
+            commandLine.dryRun = true;
+        } else if (argument == u"--verify") {
+            commandLine.verify = true;
+        } else if (argument == u"--help") {
+            commandLine.help = true;
+        } else if (argument == u"--version") {
+            commandLine.version = true;
+        } else if (argument == u"--settings") {
+            if (i + 1 >= arguments.size())
+                return QStringLiteral("l'option --settings attend un FICHIER");
+            commandLine.hasSettingsFile = true;
+            commandLine.settingsFile = arguments.at(++i);
+        } else {
+            return QStringLiteral("option inconnue ") + quoted(argument);
+        }
+    }
+    if (commandLine.hasSettingsFile && commandLine.settingsFile.isEmpty())
+        return QStringLiteral("l'option --settings attend un FICHIER");
+    if (commandLine.help || commandLine.version)
+        return {};
+    if (operands.size() < 3)
+        return QStringLiteral("il manque des arguments : SOURCE, DESTINATION et au moins un "
+                              "FILTRE sont attendus");
+    commandLine.source = operands.at(0);
+    commandLine.destination = operands.at(1);
+    commandLine.filters = operands.mid(2);
+    return {};
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+               "Utilisation : quillsift-copy [OPTION]... SOURCE DESTINATION FILTRE...\n"
+               "Copie dans DESTINATION les fichiers placés directement dans SOURCE qui répondent "
+               "à un\n"
+               "des FILTREs (jokers * et ?), comme la fenêtre de copie de Quill Sift et avec ses "
+               "réglages,\n"
+               "et affiche chaque ligne du journal dès qu'elle est écrite.\n"
+               "\n"
+               "Options :\n"
+               "  --dry-run          affiche ce que la copie ferait, sans rien copier ni ajouter "
+               "au\n"
+               "                     fichier journal\n"
+               "  --verify           relit chaque fichier copié et le compare à sa source\n"
+               "  --settings FICHIER lit les réglages dans FICHIER au lieu de\n"
+               "                     ")
+        + settingsPaths().FFichConfig
+        + QStringLiteral(
+            "\n"
+            "  --help             affiche cette aide et quitte\n"
+            "  --version          affiche la version et quitte\n"
+            "  --                 termine les options (un FILTRE peut alors commencer par -)\n"
+            "\n"
+            "Réglages lus (section [ACME]) : DontReplace, AdaptatFiltre, WithTimestamp, LogFile.\n"
+            "Le fichier des réglages n'est jamais écrit.\n"
+            "\n"
+            "Code de retour :\n"
+            "  0  aucun fichier n'a échoué\n"
+            "  1  au moins une copie a échoué (ligne « Erreur: »), ou le journal n'a pas pu\n"
+            "     être ajouté au fichier journal\n"
+            "  2  erreur d'utilisation ou de réglages ; rien n'a été copié\n");
+}
+
+int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
+{
+    CopyCommandLine commandLine;
+    const QString usageError = parseCopyCommandLine(arguments, commandLine);
+    if (!usageError.isEmpty()) {
+        sayError(errFd, usageError);
+        writeAll(errFd,
+            QStringLiteral("Essayez « quillsift-copy --help » pour en savoir plus.\n")
+                .toLocal8Bit());
+        return kExitUsage;
+    }
+    if (commandLine.help) {
+        writeAll(outFd, usageText().toLocal8Bit());
+        return kExitSucceeded;
+    }
+    if (commandLine.version) {
+        writeAll(
+            outFd, QStringLiteral("quillsift-copy (Quill Sift) " QS_VERSION "\n").toLocal8Bit());
+        return kExitSucceeded;
+    }
+
+    tyConfig config;
+    QString source;
+    QString destination;
+    QString problem = loadSettings(commandLine, config);
+    if (problem.isEmpty())
+        problem = checkFolder(commandLine.source, QStringLiteral("source"), source);
+    if (problem.isEmpty())
+        problem
+            = checkFolder(commandLine.destination, QStringLiteral("de destination"), destination);
+    if (!problem.isEmpty()) {
+        sayError(errFd, problem);
+        return kExitUsage;
+    }
+
+    ConsoleLog log(outFd);
+    CopyRun run(config, platform::includeTrailingDelimiter(source),
+        platform::includeTrailingDelimiter(destination), log, [] {});
+    run.setDryRun(commandLine.dryRun);
+    run.setVerify(commandLine.verify);
+    try {
+        run.runFilters(commandLine.filters);
+    } catch (const AppError &error) {
+        // As in the window: an error that is not a copy's ends the run, without the log file.
+        sayError(errFd, QStringLiteral("la copie s'est arrêtée : ") + error.message());
+        return kExitFailed;
+    }
+    try {
+        run.appendLogFile();
+    } catch (const AppError &error) {
+        sayError(errFd,
+            QStringLiteral("impossible d'ajouter le journal au fichier ") + quoted(config.LogFile)
+                + QStringLiteral(" : ") + error.message());
+        return kExitFailed;
+    }
+    return run.tally().errors > 0 ? kExitFailed : kExitSucceeded;
+}
+
+} // namespace cli

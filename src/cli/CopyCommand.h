@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// quillsift-copy [--dry-run] [--verify] [--settings FILE] SOURCE DESTINATION FILTER...
+// The copy window's run, from a script: the log lines go to standard output as they are
+// logged, and the log is appended to the log file of the settings as a window run does.
+namespace cli {
+
+enum ExitStatus {
+    kExitSucceeded = 0, // no file failed
+    kExitFailed = 1, // a copy failed ("Erreur" line), the run stopped or the log file failed
+    kExitUsage = 2, // usage or settings error: nothing was copied
+};
+
+struct CopyCommandLine
+{
+    bool dryRun = false;
+    bool verify = false;
+    bool help = false;
+    bool version = false;
+    bool hasSettingsFile = false;
+    QString settingsFile;
+    QString source;
+    QString destination;
+    QStringList filters;
+};
+
+// Reads the arguments (without the program's name). Returns the French text of a usage
+// error, or an empty text. --help and --version need no operands.
+QString parseCopyCommandLine(const QStringList &arguments, CopyCommandLine &commandLine);
+
+// The usage, in French, as --help prints it.
+QString usageText();
+
+// The whole command: the log lines to outFd, messages to errFd. Returns the exit status.
+int runCopyCommand(const QStringList &arguments, int outFd, int errFd);
+
+} // namespace cli

@@ -1,0 +1,505 @@
+// quillsift-copy run as a process on real folders: its log lines, its use of the settings and
+// of the log file, its options and its exit statuses.
+#include "copy/CopyEngine.h"
+#include "platform/Paths.h"
+#include "settings/Settings.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using testsupport::readBytes;
+
+namespace {
+
+struct Outcome
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+
+    QStringList lines() const
+    {
+        QStringList result = QString::fromUtf8(out).split(u'\n');
+        // Every line ends with a line feed: the text after the last one is empty.
+        EXPECT_TRUE(result.last().isEmpty()) << out.toStdString();
+        result.removeLast();
+        return result;
+    }
+};
+
+class CopyCommandTest : public testsupport::TempDirTest
+{
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        src = makeDir(QStringLiteral("src"));
+        dst = makeDir(QStringLiteral("dst"));
+        makeDir(QStringLiteral("config"));
+    }
+
+    // The program with its own XDG_CONFIG_HOME, in the test's folder unless told.
+    Outcome run(const QStringList &arguments, const QString &workingDirectory = {}) const
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), file(QStringLiteral("config")));
+        environment.insert(QStringLiteral("HOME"), file(QStringLiteral("home")));
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(workingDirectory.isEmpty() ? path() : workingDirectory);
+        process.start(QStringLiteral(QS_COPY_PROGRAM), arguments);
+        Outcome outcome;
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+            ADD_FAILURE() << "quillsift-copy did not end normally";
+            return outcome;
+        }
+        outcome.status = process.exitCode();
+        outcome.out = process.readAllStandardOutput();
+        outcome.err = process.readAllStandardError();
+        return outcome;
+    }
+
+    // A settings file of the given [ACME] lines, outside the settings folder.
+    QString settings(const QByteArray &lines) const
+    {
+        return writeFile(QStringLiteral("settings.ini"), "[ACME]\r\n" + lines);
+    }
+
+    QString defaultSettingsFile() const
+    {
+        return file(QStringLiteral("config/Orvane/quillSift/Options.ini"));
+    }
+
+    QStringList entries(const QString &folder) const
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    // Log texts with {src} and {dst} standing for the two folders (no trailing '/').
+    QStringList expand(const QStringList &templates) const
+    {
+        QStringList result;
+        for (QString line : templates)
+            result.append(
+                line.replace(QStringLiteral("{src}"), src).replace(QStringLiteral("{dst}"), dst));
+        return result;
+    }
+
+    QString src;
+    QString dst;
+};
+
+const QByteArray kPlain = "AdaptatFiltre=0\r\nWithTimestamp=0\r\n";
+
+TEST_F(CopyCommandTest, plainRun_copiesTheSelectedFilesAndPrintsEachLogLine)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("src/b.txt"), "beta");
+    writeFile(QStringLiteral("src/c.doc"), "c");
+    writeFile(QStringLiteral("src/.hidden.txt"), "h");
+    writeFile(QStringLiteral("src/sub/d.txt"), "d");
+
+    const Outcome outcome = run(
+        { QStringLiteral("--settings"), settings(kPlain), src, dst, QStringLiteral("*.txt") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, QByteArray());
+    EXPECT_EQ(outcome.lines(),
+        expand({ QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+            QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\""),
+            QStringLiteral("Copie du fichier \"{src}/b.txt\" vers \"{dst}/b.txt\"") }));
+    EXPECT_EQ(entries(dst), QStringList({ QStringLiteral("a.txt"), QStringLiteral("b.txt") }));
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "alpha");
+    EXPECT_EQ(readFile(QStringLiteral("dst/b.txt")), "beta");
+}
+
+// The process prints, line for line, what the copy window's engine logs for the same work,
+// with each option.
+TEST_F(CopyCommandTest, printedLines_areTheEngineLines_withEachOption)
+{
+    const QStringList filters { QStringLiteral("*.txt"), QStringLiteral(" \t"),
+        QStringLiteral("c*"), QStringLiteral("*.txt"), QStringLiteral("nothing*") };
+    const auto prepare = [this](const QString &root) {
+        writeFile(root + QStringLiteral("/src/a.txt"), "alpha");
+        writeFile(root + QStringLiteral("/src/b.txt"), "beta");
+        writeFile(root + QStringLiteral("/src/c.doc"), "c");
+        writeFile(root + QStringLiteral("/src/.h.txt"), "h");
+        writeFile(root + QStringLiteral("/dst/a.txt"), "old");
+        makeDir(root + QStringLiteral("/dst/c.doc"));
+        makeDir(root + QStringLiteral("/src/sub.txt"));
+    };
+    const struct
+    {
+        const char *option;
+        bool dryRun;
+        bool verify;
+        int status;
+    } cases[] = {
+        { "", false, false, 1 },
+        { "--verify", false, true, 1 },
+        { "--dry-run", true, false, 0 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.option);
+        const QString processRoot = QStringLiteral("p") + QLatin1String(c.option);
+        const QString engineRoot = QStringLiteral("e") + QLatin1String(c.option);
+        prepare(processRoot);
+        prepare(engineRoot);
+
+        QStringList arguments { QStringLiteral("--settings"), settings(kPlain) };
+        if (*c.option)
+            arguments.append(QLatin1String(c.option));
+        arguments << file(processRoot + QStringLiteral("/src"))
+                  << file(processRoot + QStringLiteral("/dst")) << filters;
+        const Outcome outcome = run(arguments);
+
+        tyConfig config;
+        config.AdaptatFiltre = 0;
+        config.WithTimestamp = false;
+        LogLines log;
+        CopyRun engine(config, file(engineRoot + QStringLiteral("/src/")),
+            file(engineRoot + QStringLiteral("/dst/")), log, {});
+        engine.setDryRun(c.dryRun);
+        engine.setVerify(c.verify);
+        engine.runFilters(filters);
+        QStringList expected;
+        for (const QString &line : log.lines)
+            expected.append(QString(line).replace(file(engineRoot), file(processRoot)));
+
+        ASSERT_GT(expected.size(), 5);
+        EXPECT_EQ(outcome.lines(), expected);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.status, engine.tally().errors > 0 ? 1 : 0);
+        EXPECT_EQ(entries(file(processRoot + QStringLiteral("/dst"))),
+            entries(file(engineRoot + QStringLiteral("/dst"))));
+        EXPECT_EQ(readFile(processRoot + QStringLiteral("/dst/a.txt")),
+            readFile(engineRoot + QStringLiteral("/dst/a.txt")));
+    }
+}
+
+TEST_F(CopyCommandTest, settingsFile_decidesReplacementWideningAndTimestamps)
+{
+    const struct
+    {
+        const char *name;
+        QByteArray lines;
+        const char *filter;
+        QStringList expected;
+        QByteArray aAfter; // dst/a.txt held "old"
+    } cases[] = {
+        { "DontReplace=1 leaves the existing file", "DontReplace=1\r\n" + kPlain, "*.txt",
+            { QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+                QStringLiteral("Le fichier \"{dst}/a.txt\" existe déjà."),
+                QStringLiteral("Copie du fichier \"{src}/b.txt\" vers \"{dst}/b.txt\"") },
+            "old" },
+        { "DontReplace=0 replaces it", "DontReplace=0\r\n" + kPlain, "*.txt",
+            { QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+                QStringLiteral(
+                    "Attention: Le fichier \"{dst}/a.txt\" existe déjà, il va être remplacé."),
+                QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\""),
+                QStringLiteral("Copie du fichier \"{src}/b.txt\" vers \"{dst}/b.txt\"") },
+            "alpha" },
+        { "AdaptatFiltre=1", "DontReplace=1\r\nAdaptatFiltre=1\r\nWithTimestamp=0\r\n", ".txt",
+            { QStringLiteral("Filtre: \"*.txt\"  (\".txt\")"),
+                QStringLiteral("Le fichier \"{dst}/a.txt\" existe déjà."),
+                QStringLiteral("Copie du fichier \"{src}/b.txt\" vers \"{dst}/b.txt\"") },
+            "old" },
+        { "AdaptatFiltre=2", "AdaptatFiltre=2\r\nWithTimestamp=0\r\n", "b",
+            { QStringLiteral("Filtre: \"b*.*\"  (\"b\")"),
+                QStringLiteral("Copie du fichier \"{src}/b.txt\" vers \"{dst}/b.txt\"") },
+            "old" },
+        { "AdaptatFiltre=3", "DontReplace=1\r\nAdaptatFiltre=3\r\nWithTimestamp=0\r\n", "a",
+            { QStringLiteral("Filtre: \"*a*.*\"  (\"a\")"),
+                QStringLiteral("Le fichier \"{dst}/a.txt\" existe déjà.") },
+            "old" },
+        { "AdaptatFiltre=7 is taken as 0", "AdaptatFiltre=7\r\nWithTimestamp=0\r\n", "b.txt",
+            { QStringLiteral("Filtre: \"b.txt\"  (\"b.txt\")"),
+                QStringLiteral("Copie du fichier \"{src}/b.txt\" vers \"{dst}/b.txt\"") },
+            "old" },
+    };
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("src/b.txt"), "beta");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(file(QStringLiteral("dst/b.txt")));
+        writeFile(QStringLiteral("dst/a.txt"), "old");
+
+        const Outcome outcome = run({ QStringLiteral("--settings"), settings(c.lines), src, dst,
+            QString::fromUtf8(c.filter) });
+
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(outcome.lines(), expand(c.expected));
+        EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), c.aAfter);
+    }
+}
+
+// No settings file: the defaults (widening FILTRE + *.*, timestamps, replace) and nothing
+// created where the program keeps its settings.
+TEST_F(CopyCommandTest, noSettingsFile_runsWithTheDefaultsAndCreatesNoSettingsFolder)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("dst/a.txt"), "old");
+
+    const Outcome outcome = run({ src, dst, QStringLiteral("a") });
+
+    EXPECT_EQ(outcome.status, 0);
+    const QStringList messages = expand({ QStringLiteral("Filtre: \"a*.*\"  (\"a\")"),
+        QStringLiteral("Attention: Le fichier \"{dst}/a.txt\" existe déjà, il va être remplacé."),
+        QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\"") });
+    const QStringList lines = outcome.lines();
+    ASSERT_EQ(lines.size(), messages.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        // "{date} {time} - {message}", the date starting with a digit.
+        EXPECT_TRUE(lines[i].endsWith(QStringLiteral(" - ") + messages[i]))
+            << lines[i].toStdString();
+        EXPECT_GT(lines[i].size(), messages[i].size() + 10);
+        EXPECT_TRUE(lines[i].front().isDigit()) << lines[i].toStdString();
+    }
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "alpha");
+    EXPECT_EQ(entries(file(QStringLiteral("config"))), QStringList());
+}
+
+TEST_F(CopyCommandTest, defaultSettingsFile_isReadAndLeftAsItWas)
+{
+    const QByteArray ini = "; kept as it is\r\n[acme]\r\ndontreplace = 1\r\nAdaptatFiltre=0\r\n"
+                           "WithTimestamp=\"0\"\r\nExtendedView=yes\r\n[Other]\r\nx=1\r\n";
+    QDir().mkpath(QFileInfo(defaultSettingsFile()).absolutePath());
+    testsupport::writeBytes(defaultSettingsFile(), ini);
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("dst/a.txt"), "old");
+
+    const Outcome outcome = run({ src, dst, QStringLiteral("a.txt") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.lines(),
+        expand({ QStringLiteral("Filtre: \"a.txt\"  (\"a.txt\")"),
+            QStringLiteral("Le fichier \"{dst}/a.txt\" existe déjà.") }));
+    EXPECT_EQ(readBytes(defaultSettingsFile()), ini);
+    // Neither settings nor folder lists are written.
+    EXPECT_EQ(entries(QFileInfo(defaultSettingsFile()).absolutePath()),
+        QStringList({ QStringLiteral("Options.ini") }));
+}
+
+// Lines appended as the window appends them: after what the file held, each with CR LF, in
+// Windows-1252 ('?' for what it cannot hold), while standard output is UTF-8.
+TEST_F(CopyCommandTest, logFile_isAppendedInWindows1252WithCrLf)
+{
+    writeFile(QStringLiteral("src/café.txt"), "1");
+    writeFile(QStringLiteral("src/жук.txt"), "2");
+    writeFile(QStringLiteral("src/€uro.txt"), "3");
+    const QString journal = writeFile(QStringLiteral("journal.log"), "avant\r\n");
+
+    const Outcome outcome = run(
+        { QStringLiteral("--settings"), settings(kPlain + "LogFile=" + journal.toUtf8() + "\r\n"),
+            src, dst, QStringLiteral("*.txt") });
+
+    EXPECT_EQ(outcome.status, 0);
+    const QByteArray s = src.toUtf8();
+    const QByteArray d = dst.toUtf8();
+    EXPECT_EQ(outcome.out,
+        "Filtre: \"*.txt\"  (\"*.txt\")\n"
+        "Copie du fichier \""
+            + s + "/café.txt\" vers \"" + d + "/café.txt\"\n" + "Copie du fichier \"" + s
+            + "/жук.txt\" vers \"" + d + "/жук.txt\"\n" + "Copie du fichier \"" + s
+            + "/€uro.txt\" vers \"" + d + "/€uro.txt\"\n");
+    EXPECT_EQ(readBytes(journal),
+        "avant\r\n"
+        "Filtre: \"*.txt\"  (\"*.txt\")\r\n"
+        "Copie du fichier \""
+            + s + "/caf\xE9.txt\" vers \"" + d + "/caf\xE9.txt\"\r\n" + "Copie du fichier \"" + s
+            + "/???.txt\" vers \"" + d + "/???.txt\"\r\n" + "Copie du fichier \"" + s
+            + "/\x80uro.txt\" vers \"" + d + "/\x80uro.txt\"\r\n");
+}
+
+TEST_F(CopyCommandTest, dryRun_printsTheLinesButCopiesAndAppendsNothing)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("src/b.txt"), "beta");
+    writeFile(QStringLiteral("dst/a.txt"), "old");
+    const QString journal = file(QStringLiteral("journal.log"));
+
+    // Options may also follow the operands.
+    const Outcome outcome = run({ src, dst, QStringLiteral("*.txt"), QStringLiteral("--dry-run"),
+        QStringLiteral("--settings"), settings(kPlain + "LogFile=" + journal.toUtf8() + "\r\n") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.lines(),
+        expand({ QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+            QStringLiteral(
+                "Attention: Le fichier \"{dst}/a.txt\" existe déjà, il va être remplacé."),
+            QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\""),
+            QStringLiteral("Copie du fichier \"{src}/b.txt\" vers \"{dst}/b.txt\"") }));
+    EXPECT_EQ(entries(dst), QStringList({ QStringLiteral("a.txt") }));
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "old");
+    EXPECT_FALSE(QFileInfo::exists(journal));
+}
+
+TEST_F(CopyCommandTest, verify_copiesAndReadsBackWithoutChangingTheLog)
+{
+    writeFile(QStringLiteral("src/a.txt"), QByteArray(300000, 'a'));
+    writeFile(QStringLiteral("src/empty.txt"), "");
+
+    const Outcome outcome = run({ QStringLiteral("--verify"), QStringLiteral("--settings"),
+        settings(kPlain), src, dst, QStringLiteral("*.txt") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, QByteArray());
+    EXPECT_EQ(outcome.lines(),
+        expand({ QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+            QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\""),
+            QStringLiteral("Copie du fichier \"{src}/empty.txt\" vers \"{dst}/empty.txt\"") }));
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), QByteArray(300000, 'a'));
+    EXPECT_EQ(readFile(QStringLiteral("dst/empty.txt")), QByteArray());
+}
+
+// A copy that fails is one "Erreur" line; the run goes on, then exits with 1.
+TEST_F(CopyCommandTest, failedCopy_logsItsErrorGoesOnAndExitsWith1)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("src/b.txt"), "beta");
+    makeDir(QStringLiteral("dst/a.txt"));
+
+    const Outcome outcome
+        = run({ QStringLiteral("--settings"), settings(kPlain), src, dst, QStringLiteral("*") });
+
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, QByteArray());
+    const QStringList lines = outcome.lines();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[1],
+        expand({ QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\"") })[0]);
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("Erreur: "))) << lines[2].toStdString();
+    EXPECT_EQ(readFile(QStringLiteral("dst/b.txt")), "beta");
+}
+
+TEST_F(CopyCommandTest, logFileThatCannotBeAppended_isReportedAndExitsWith1)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    // A folder in place of the log file refuses writing, also to root.
+    const QString journal = makeDir(QStringLiteral("journal"));
+
+    const Outcome outcome = run({ QStringLiteral("--settings"),
+        settings(kPlain + "LogFile=" + journal.toUtf8() + "\r\n"), src, dst, QStringLiteral("*") });
+
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.lines().size(), 2);
+    EXPECT_EQ(QString::fromUtf8(outcome.err),
+        QStringLiteral("quillsift-copy : impossible d'ajouter le journal au fichier « ") + journal
+            + QStringLiteral(" » : Accès au fichier refusé\n"));
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "alpha");
+}
+
+// Usage and settings errors: exit 2, a French message, no log line and nothing copied.
+TEST_F(CopyCommandTest, usageAndSettingsErrors_exitWith2AndCopyNothing)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    const QString missing = file(QStringLiteral("missing"));
+    const QString good = settings(kPlain);
+    const QString aFile = file(QStringLiteral("src/a.txt"));
+    const QString star = QStringLiteral("*");
+    const QString settingsOption = QStringLiteral("--settings");
+    const struct
+    {
+        const char *name;
+        QStringList arguments;
+        QString message;
+        bool unreadableDefaultSettings = false;
+    } cases[] = {
+        { "unknown option", { QStringLiteral("--fast"), src, dst, star },
+            QStringLiteral("option inconnue « --fast »") },
+        { "no argument", {}, QStringLiteral("il manque des arguments") },
+        { "no filter", { src, dst }, QStringLiteral("il manque des arguments") },
+        { "--settings without a file", { src, dst, star, settingsOption },
+            QStringLiteral("l'option --settings attend un FICHIER") },
+        { "--settings naming no file", { settingsOption, missing, src, dst, star },
+            QStringLiteral("le fichier de réglages « ") + missing
+                + QStringLiteral(" » n'existe pas") },
+        // A folder cannot be read as a file, also by root.
+        { "--settings naming a folder", { settingsOption, dst, src, dst, star },
+            QStringLiteral("impossible de lire le fichier de réglages « ") + dst
+                + QStringLiteral(" »") },
+        { "settings file that cannot be read", { src, dst, star },
+            QStringLiteral("impossible de lire le fichier de réglages « ") + defaultSettingsFile()
+                + QStringLiteral(" »"),
+            true },
+        { "missing source", { settingsOption, good, missing, dst, star },
+            QStringLiteral("le dossier source « ") + missing + QStringLiteral(" » n'existe pas") },
+        { "source that is a file", { settingsOption, good, aFile, dst, star },
+            QStringLiteral("le dossier source « ") + aFile
+                + QStringLiteral(" » n'est pas un dossier") },
+        { "missing destination", { settingsOption, good, src, missing, star },
+            QStringLiteral("le dossier de destination « ") + missing
+                + QStringLiteral(" » n'existe pas") },
+        { "empty destination", { settingsOption, good, src, QString(), star },
+            QStringLiteral("le dossier de destination «  » n'existe pas") },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.unreadableDefaultSettings)
+            QDir().mkpath(defaultSettingsFile());
+
+        const Outcome outcome = run(c.arguments);
+
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.out, QByteArray());
+        const QString err = QString::fromUtf8(outcome.err);
+        EXPECT_TRUE(err.startsWith(QStringLiteral("quillsift-copy : ") + c.message))
+            << err.toStdString();
+        EXPECT_EQ(entries(dst), QStringList());
+        QDir(file(QStringLiteral("config/Orvane"))).removeRecursively();
+    }
+}
+
+TEST_F(CopyCommandTest, relativeFolders_areLoggedAsFullPaths)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    settings(kPlain);
+
+    const Outcome outcome = run({ QStringLiteral("--settings"), QStringLiteral("settings.ini"),
+        QStringLiteral("src"), QStringLiteral("./src/../dst/"), QStringLiteral("a.txt") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.lines(),
+        expand({ QStringLiteral("Filtre: \"a.txt\"  (\"a.txt\")"),
+            QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\"") }));
+}
+
+TEST_F(CopyCommandTest, doubleDash_endsTheOptions)
+{
+    writeFile(QStringLiteral("src/-x.txt"), "x");
+    writeFile(QStringLiteral("src/--verify"), "v");
+
+    const Outcome outcome = run({ QStringLiteral("--settings"), settings(kPlain), src, dst,
+        QStringLiteral("--"), QStringLiteral("-x*"), QStringLiteral("--verify") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.lines(),
+        expand({ QStringLiteral("Filtre: \"-x*\"  (\"-x*\")"),
+            QStringLiteral("Copie du fichier \"{src}/-x.txt\" vers \"{dst}/-x.txt\""),
+            QStringLiteral("Filtre: \"--verify\"  (\"--verify\")"),
+            QStringLiteral("Copie du fichier \"{src}/--verify\" vers \"{dst}/--verify\"") }));
+}
+
+TEST_F(CopyCommandTest, helpAndVersion_printInFrenchAndExitWith0)
+{
+    const Outcome help = run({ QStringLiteral("--help") });
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, QByteArray());
+    const QString text = QString::fromUtf8(help.out);
+    for (const char *expected :
+        { "Utilisation : quillsift-copy [OPTION]... SOURCE DESTINATION FILTRE...", "--dry-run",
+            "--verify", "--settings FICHIER", "Code de retour", "erreur d'utilisation" })
+        EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+    EXPECT_TRUE(text.contains(defaultSettingsFile()));
+
+    const Outcome version = run({ QStringLiteral("--version") });
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "quillsift-copy (Quill Sift) " QS_VERSION "\n");
+    EXPECT_EQ(entries(file(QStringLiteral("config"))), QStringList());
+}
+
+} // namespace
