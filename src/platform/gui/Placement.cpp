@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -19,12 +20,17 @@ namespace {
 // Set on a window between its showing and the moment the window manager has framed it.
 const char *const kFramePending = "qs_framePending";
 
+// Asked of the window system each time: QWidget::frameGeometry() keeps a frame it computed
+// while the window manager was still reparenting the window, which can be any size.
 QMargins frameOf(const QWidget *window)
 {
-    const QRect frame = window->frameGeometry();
-    const QRect client = window->geometry();
-    return { client.left() - frame.left(), client.top() - frame.top(),
-        frame.right() - client.right(), frame.bottom() - client.bottom() };
+    const QWindow *handle = window->windowHandle();
+    if (!handle || !handle->handle())
+        return {};
+    const QMargins frame = handle->frameMargins();
+    if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0)
+        return {};
+    return frame;
 }
 
 // The windows a user moves around: not menus, drop-down lists, tooltips or splash screens,
@@ -178,11 +184,8 @@ void centreOnOwner(QWidget *window)
         window->layout()->activate();
     if (!window->testAttribute(Qt::WA_Resized))
         window->adjustSize();
-    const QRect ownerFrame = owner->frameGeometry();
-    const QRect ownerClient = owner->geometry();
-    const QMargins frame(ownerClient.left() - ownerFrame.left(),
-        ownerClient.top() - ownerFrame.top(), ownerFrame.right() - ownerClient.right(),
-        ownerFrame.bottom() - ownerClient.bottom());
+    const QMargins frame = frameOf(owner);
+    const QRect ownerFrame = owner->geometry().marginsAdded(frame);
     const QSize frameSize = window->size().grownBy(frame);
     // A window's position is that of its frame.
     window->move(ownerFrame.center() - QPoint(frameSize.width() / 2, frameSize.height() / 2));
