@@ -73,7 +73,7 @@ QString checkFolder(const QString &typed, const QString &role, QString &full)
     if (platform::fullPathName(typed, full) != 0 || !platform::directoryExists(full)) {
         if (!full.isEmpty() && platform::fileExists(full))
             return QStringLiteral("le dossier ") + role + u' ' + quoted(typed)
-                + QStringLiteral(" n'est pas un dossier");
+                + QStringLiteral(" est un fichier");
         return QStringLiteral("le dossier ") + role + u' ' + quoted(typed)
             + QStringLiteral(" n'existe pas");
     }

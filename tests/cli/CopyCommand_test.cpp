@@ -429,8 +429,7 @@ TEST_F(CopyCommandTest, usageAndSettingsErrors_exitWith2AndCopyNothing)
         { "missing source", { settingsOption, good, missing, dst, star },
             QStringLiteral("le dossier source « ") + missing + QStringLiteral(" » n'existe pas") },
         { "source that is a file", { settingsOption, good, aFile, dst, star },
-            QStringLiteral("le dossier source « ") + aFile
-                + QStringLiteral(" » n'est pas un dossier") },
+            QStringLiteral("le dossier source « ") + aFile + QStringLiteral(" » est un fichier") },
         { "missing destination", { settingsOption, good, src, missing, star },
             QStringLiteral("le dossier de destination « ") + missing
                 + QStringLiteral(" » n'existe pas") },

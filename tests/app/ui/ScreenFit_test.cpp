@@ -49,7 +49,7 @@ TEST_P(ScreenFitTest, window_opensInsideTheScreensAvailableArea)
         // Moves still on their way from the window manager settle first.
         // The frame as the window system has it now (QWidget's may be one computed earlier).
         const auto frame = [opened] { return opened->windowHandle()->frameGeometry(); };
-        QTest::qWaitFor([&] { return area.contains(frame()); }, 1000);
+        (void)QTest::qWaitFor([&] { return area.contains(frame()); }, 1000);
         EXPECT_TRUE(area.contains(frame())) << describe(frame()) << " outside " << describe(area);
         // Shrunk, the window still shows every button whole.
         for (const QAbstractButton *button : opened->findChildren<QAbstractButton *>()) {
