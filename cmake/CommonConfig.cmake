@@ -40,12 +40,6 @@ if(QS_DISTRO_FLAGS AND NOT QS_SANITIZE)
   target_compile_options(qs_common INTERFACE
     "$<${optimised}:${QS_DISTRO_CPPFLAGS};${QS_DISTRO_CXXFLAGS}>")
   target_link_options(qs_common INTERFACE "$<${optimised}:${QS_DISTRO_LDFLAGS}>")
-  # _FORTIFY_SOURCE also marks glibc calls such as truncate() "warn_unused_result"; the tests'
-  # fault injection ignores those results on purpose.
-  set(in_tests
-      "$<PATH:IS_PREFIX,NORMALIZE,${CMAKE_SOURCE_DIR}/tests,$<TARGET_PROPERTY:SOURCE_DIR>>")
-  target_compile_options(qs_common INTERFACE
-    "$<$<AND:${optimised},${in_tests}>:-Wno-unused-result>")
 endif()
 
 target_compile_options(qs_common INTERFACE -Wall -Wextra -Wpedantic -Wshadow
