@@ -242,19 +242,22 @@ check_install() {
         fi
     fi
     if [ -f "$metainfo" ]; then
-        local launchable binary
+        local launchable binary binaries
         launchable=$(sed -n 's/.*<launchable type="desktop-id">\([^<]*\)<.*/\1/p' "$metainfo")
-        binary=$(sed -n 's/.*<binary>\([^<]*\)<.*/\1/p' "$metainfo")
+        mapfile -t binaries < <(sed -n 's/.*<binary>\([^<]*\)<.*/\1/p' "$metainfo")
         if [ -n "$launchable" ] && [ -f "$usr/share/applications/$launchable" ]; then
             pass "launchable $launchable installed"
         else
             fail "launchable '$launchable' is not in share/applications"
         fi
-        if [ -n "$binary" ] && [ -x "$usr/bin/$binary" ]; then
-            pass "provided binary $binary installed"
-        else
-            fail "provided binary '$binary' is not in bin/"
-        fi
+        [ ${#binaries[@]} -gt 0 ] || fail "the metainfo provides no binary"
+        for binary in "${binaries[@]}"; do
+            if [ -x "$usr/bin/$binary" ]; then
+                pass "provided binary $binary installed"
+            else
+                fail "provided binary '$binary' is not in bin/"
+            fi
+        done
         validate_appstream validate-tree "$root"
     fi
 }
