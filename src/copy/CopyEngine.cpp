@@ -245,18 +245,9 @@ int cutAtEndOfFileMark(int fd)
     const off_t start = st.st_size > kTail ? st.st_size - kTail : 0;
     char tail[kTail];
     std::size_t got = 0;
-    const std::size_t wanted = std::size_t(st.st_size - start);
-    while (got < wanted) {
-        const ssize_t n = ::pread(fd, tail + got, wanted - got, start + off_t(got));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            break;
-        got += std::size_t(n);
-    }
+    if (const int error
+        = platform::posixio::readFull(fd, tail, std::size_t(st.st_size - start), got, start))
+        return error;
     if (const void *mark = std::memchr(tail, 0x1A, got)) {
         const off_t at = start + off_t(static_cast<const char *>(mark) - tail);
         if (::ftruncate(fd, at) != 0)

@@ -4,12 +4,13 @@
 
 namespace {
 
+// Counts and sizes are never negative.
 QString grouped(qint64 value)
 {
-    QString digits = QString::number(value < 0 ? -value : value);
+    QString digits = QString::number(value);
     for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
         digits.insert(at, QChar(0x00A0));
-    return value < 0 ? u'-' + digits : digits;
+    return digits;
 }
 
 // One decimal with a decimal comma, as French writes it.

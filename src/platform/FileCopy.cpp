@@ -84,24 +84,6 @@ int writtenSize(int out, qint64 *bytes)
     return 0;
 }
 
-// Reads until size bytes are in or the file ends. 0 or errno.
-int readFull(int fd, char *data, size_t size, size_t &got)
-{
-    got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, data + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            break;
-        got += size_t(n);
-    }
-    return 0;
-}
-
 // Copies the whole content from the current offsets. The kernel moves the data itself
 // (copy_file_range, which also shares the blocks where the file system can); sendfile and
 // then a buffer loop stand in where it cannot.
@@ -454,10 +436,10 @@ int compareWithCopy(const QString &source, const QString &target, bool &same)
     char *const right = left + bufferSize;
     for (;;) {
         size_t gotLeft = 0;
-        if (const int error = readFull(in.get(), left, bufferSize, gotLeft))
+        if (const int error = posixio::readFull(in.get(), left, bufferSize, gotLeft))
             return error;
         size_t gotRight = 0;
-        if (const int error = readFull(copy.get(), right, bufferSize, gotRight))
+        if (const int error = posixio::readFull(copy.get(), right, bufferSize, gotRight))
             return error;
         if (gotLeft != gotRight || std::memcmp(left, right, gotLeft) != 0)
             return 0;

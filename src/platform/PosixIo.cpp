@@ -25,6 +25,24 @@ int writeAll(int fd, const char *data, size_t size)
     return 0;
 }
 
+int readFull(int fd, char *data, size_t size, size_t &got, off_t offset)
+{
+    got = 0;
+    while (got < size) {
+        const ssize_t n = offset < 0 ? ::read(fd, data + got, size - got)
+                                     : ::pread(fd, data + got, size - got, offset + off_t(got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return 0;
+}
+
 QByteArray uniqueName()
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";

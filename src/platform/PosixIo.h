@@ -10,6 +10,11 @@ namespace platform::posixio {
 // Writes every byte, going on after short writes and interruptions. 0 or errno.
 int writeAll(int fd, const char *data, size_t size);
 
+// Reads until size bytes are in or the file ends, going on after short reads and
+// interruptions; got receives how many came. From the file's offset, or at offset when it is
+// not negative (the file's offset then stays where it was). 0 or errno.
+int readFull(int fd, char *data, size_t size, size_t &got, off_t offset = -1);
+
 // A fresh name ".qs-XXXXXX" (ten random letters and digits) for a temporary entry.
 QByteArray uniqueName();
 

@@ -65,6 +65,21 @@ bool isCut(const QString &text, const QFontMetrics &metrics, int room)
     return !text.isEmpty() && metrics.horizontalAdvance(text) > room;
 }
 
+// A change of the room or of the text's width, or a tooltip about to show: the time to look
+// again at whether the text is cut off.
+bool mayChangeWhatFits(const QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::FontChange:
+    case QEvent::StyleChange:
+    case QEvent::ToolTip:
+        return true;
+    default:
+        return false;
+    }
+}
+
 class LineEditTip : public QObject
 {
 public:
@@ -80,16 +95,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        switch (event->type()) {
-        case QEvent::Resize:
-        case QEvent::FontChange:
-        case QEvent::StyleChange:
-        case QEvent::ToolTip:
+        if (mayChangeWhatFits(event))
             update();
-            break;
-        default:
-            break;
-        }
         return QObject::eventFilter(watched, event);
     }
 
@@ -134,19 +141,12 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        switch (event->type()) {
-        case QEvent::Resize:
-        case QEvent::FontChange:
-        case QEvent::StyleChange:
-        case QEvent::ToolTip:
-            // Also right before a tooltip shows: the selection may have changed with the
-            // box's signals blocked.
+        // Also right before a tooltip shows: the selection may have changed with the box's
+        // signals blocked.
+        if (mayChangeWhatFits(event)) {
             if (watched == m_box)
                 updateBox();
             updateItems();
-            break;
-        default:
-            break;
         }
         return QObject::eventFilter(watched, event);
     }
