@@ -19,6 +19,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -173,17 +174,16 @@ inline const WindowCase windowCases[] = {
         } },
 };
 
-// A test run once for every window: a private settings folder with a source and a
-// destination folder in it, and a publisher's server that refuses at once.
-class EveryWindowTest : public testsupport::TempDirTest,
-                        public ::testing::WithParamInterface<WindowCase>
+// A test that opens the program's windows: a private settings folder, and a publisher's
+// server that refuses at once.
+class ProgramWindowTest : public testsupport::TempDirTest
 {
 protected:
     static void SetUpTestSuite()
     {
         initApplication();
-        // The About box asks the publisher's server for news: a loopback port that is bound
-        // but never listens refuses at once.
+        // The main window's usage ping and the About box's news go to a loopback port that is
+        // bound but never listens, which refuses at once.
         s_refusing = std::make_unique<testsupport::RefusingPort>();
         ASSERT_TRUE(s_refusing->isValid());
         info::setServerUrlsForTesting(s_refusing->httpsUrl(), s_refusing->httpsUrl());
@@ -200,19 +200,32 @@ protected:
         TempDirTest::SetUp();
         m_savedConfigHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(makeDir(u"config"_s)));
+    }
+
+    void TearDown() override { qputenv("XDG_CONFIG_HOME", m_savedConfigHome); }
+
+    static inline std::unique_ptr<testsupport::RefusingPort> s_refusing;
+    QByteArray m_savedConfigHome;
+};
+
+// A test run once for every window, with a source and a destination folder beside the
+// settings.
+class EveryWindowTest : public ProgramWindowTest, public ::testing::WithParamInterface<WindowCase>
+{
+protected:
+    void SetUp() override
+    {
+        ProgramWindowTest::SetUp();
         makeDir(u"source"_s);
         makeDir(u"destination"_s);
     }
 
     void TearDown() override
     {
-        qputenv("XDG_CONFIG_HOME", m_savedConfigHome);
+        ProgramWindowTest::TearDown();
         // The About box of a test program, which has no version resource, reports that.
         testsupport::reportedErrors().clear();
     }
-
-    static inline std::unique_ptr<testsupport::RefusingPort> s_refusing;
-    QByteArray m_savedConfigHome;
 };
 
 // GoogleTest names a failing case by it.

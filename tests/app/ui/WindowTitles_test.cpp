@@ -1,18 +1,7 @@
 // Every window's title as the window manager shows it (on X11, read back from the server):
 // exactly the window's own caption, with nothing appended by Qt or anyone else.
-#include "app/uBugReport.h"
-#include "app/uMain.h"
-#include "copy/uProcessCopy.h"
-#include "folders/FolderDialog.h"
-#include "folders/uEditeListeRepertoires.h"
-#include "info/ServerUrls.h"
-#include "info/uAbout102.h"
-#include "options/uOptions.h"
-#include "platform/gui/Dialogs.h"
+#include "EveryWindow.h"
 
-#include "support/Fixtures.h"
-#include "support/Modal.h"
-#include "support/RefusingPort.h"
 #include "support/WindowTitle.h"
 
 #include <QAbstractButton>
@@ -175,38 +164,15 @@ const TitleCase titleCases[] = {
         } },
 };
 
-class WindowTitlesTest : public testsupport::TempDirTest,
+class WindowTitlesTest : public uitest::ProgramWindowTest,
                          public ::testing::WithParamInterface<TitleCase>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        initApplication();
-        // The main window's usage ping and the About box's news go to a loopback port that is
-        // bound but never listens, which refuses at once.
-        s_refusing = std::make_unique<testsupport::RefusingPort>();
-        ASSERT_TRUE(s_refusing->isValid());
-        info::setServerUrlsForTesting(s_refusing->httpsUrl(), s_refusing->httpsUrl());
-    }
-
-    static void TearDownTestSuite()
-    {
-        info::setServerUrlsForTesting({}, {});
-        s_refusing.reset();
-    }
-
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        m_savedConfigHome = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(makeDir(u"config"_s)));
+        ProgramWindowTest::SetUp();
         testsupport::reportedErrors().clear();
     }
-
-    void TearDown() override { qputenv("XDG_CONFIG_HOME", m_savedConfigHome); }
-
-    static inline std::unique_ptr<testsupport::RefusingPort> s_refusing;
-    QByteArray m_savedConfigHome;
 };
 
 TEST_P(WindowTitlesTest, window_showsExactlyItsOwnCaption)
