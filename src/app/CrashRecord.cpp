@@ -525,7 +525,12 @@ void writeRegisters(Out &out, const siginfo_t *info, const ucontext_t *context)
     out << "Registers:\n";
     if (info) {
         const int signal = info->si_signo;
-        if (signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE) {
+        if (info->si_code <= 0) {
+            // Sent (kill, raise): there is no faulting address.
+            out << "  sent by process ";
+            out.number(static_cast<unsigned long long>(info->si_pid));
+            out << "\n";
+        } else if (signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE) {
             out << "  fault address 0x";
             out.hex(reinterpret_cast<std::uintptr_t>(info->si_addr));
             out << "  si_code ";
