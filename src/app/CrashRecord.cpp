@@ -877,12 +877,20 @@ extern "C" [[noreturn]] void __cxa_throw(
         ++throwNext;
         record.object = object;
         record.stack.count = ::backtrace(record.stack.frames, maxFrames);
-        // The hook's own frame is not where the error was raised.
-        if (record.stack.count > 0) {
-            std::memmove(record.stack.frames, record.stack.frames + 1,
-                sizeof(void *) * static_cast<std::size_t>(record.stack.count - 1));
-            --record.stack.count;
+        // The stack starts at the thrower: the hook's own frame, and a sanitizer's frame of
+        // backtrace() where there is one, are left out.
+        const void *thrower = __builtin_return_address(0);
+        int first = 1;
+        for (int i = 0; i < record.stack.count; ++i) {
+            if (record.stack.frames[i] == thrower) {
+                first = i;
+                break;
+            }
         }
+        first = std::min(first, record.stack.count);
+        std::memmove(record.stack.frames, record.stack.frames + first,
+            sizeof(void *) * static_cast<std::size_t>(record.stack.count - first));
+        record.stack.count -= first;
         insideThrowHook = false;
     }
     nextThrow()(object, type, destroy);
