@@ -4,6 +4,8 @@
 #include "app/uMain.h"
 #include "platform/gui/Application.h"
 
+#include <QTimer>
+
 int main(int argc, char **argv)
 {
     platform::Application app(argc, argv);
@@ -14,5 +16,8 @@ int main(int argc, char **argv)
 
     TfrmMain frmMain;
     frmMain.show();
+    // A crash of the last run is told once, over the main window.
+    QTimer::singleShot(0, &frmMain,
+        [&frmMain] { bugreport::offerReportOfLastCrash(bugreport::reportFilePath(), &frmMain); });
     return QApplication::exec();
 }

@@ -1,23 +1,29 @@
 #include "app/uBugReport.h"
 
-#include "settings/Settings.h"
+#include "app/CrashRecord.h"
+#include "app/Symbols.h"
+
 #include "info/ServerUrls.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/WindowKeys.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -25,10 +31,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 
-#include <execinfo.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,109 +48,13 @@ namespace bugreport {
 
 namespace {
 
-constexpr int maxFrames = 64;
-
-// ---- Pieces shared by the ordinary record and the crash record. Everything here must be
-// safe to call from a signal handler: no allocation, no locks, no stdio.
-
-std::size_t safeLength(const char *text)
-{
-    std::size_t n = 0;
-    while (text[n] != '\0')
-        ++n;
-    return n;
-}
-
-void safeWrite(int fd, const char *text, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t done = ::write(fd, text, size);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        text += done;
-        size -= static_cast<std::size_t>(done);
-    }
-}
-
-void safeWrite(int fd, const char *text)
-{
-    safeWrite(fd, text, safeLength(text));
-}
-
-char *putNumber(char *out, long long value, int digits)
-{
-    for (int i = digits - 1; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    }
-    return out + digits;
-}
-
-// "YYYY-MM-DD HH:MM:SS +HH:MM" for a time and its offset from UTC, without the C
-// library's time functions (they take locks).
-void formatStamp(char out[32], std::time_t seconds, long utcOffset)
-{
-    const long long local = static_cast<long long>(seconds) + utcOffset;
-    long long days = local / 86400;
-    long long rest = local % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    // Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
-    const long long z = days + 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const long long day = doy - (153 * mp + 2) / 5 + 1;
-    const long long month = mp < 10 ? mp + 3 : mp - 9;
-    const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-
-    char *p = putNumber(out, year, 4);
-    *p++ = '-';
-    p = putNumber(p, month, 2);
-    *p++ = '-';
-    p = putNumber(p, day, 2);
-    *p++ = ' ';
-    p = putNumber(p, rest / 3600, 2);
-    *p++ = ':';
-    p = putNumber(p, rest / 60 % 60, 2);
-    *p++ = ':';
-    p = putNumber(p, rest % 60, 2);
-    *p++ = ' ';
-    const long offset = utcOffset < 0 ? -utcOffset : utcOffset;
-    *p++ = utcOffset < 0 ? '-' : '+';
-    p = putNumber(p, offset / 3600, 2);
-    *p++ = ':';
-    p = putNumber(p, offset / 60 % 60, 2);
-    *p = '\0';
-}
-
-long currentUtcOffset()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm parts {};
-    if (!localtime_r(&now, &parts))
-        return 0;
-    return parts.tm_gmtoff;
-}
-
-const char *versionText()
-{
-    return QS_VERSION;
-}
-
 // ---- The crash record: prepared at installation, written from the handlers.
 
 struct CrashState
 {
     char path[4096] = {};
-    long utcOffset = 0;
+    // The record of the last crash, for the next start to offer (pendingCrashFile()).
+    char pendingPath[4096] = {};
 };
 
 CrashState crashState;
@@ -155,32 +65,27 @@ volatile std::sig_atomic_t crashing = 0;
 alignas(16) char alternateStack[64 * 1024];
 #endif
 
-void writeCrashRecord(const char *what, const char *detail)
+void safeWrite(int fd, const char *text)
+{
+    record::Out out(fd, -1);
+    out << text;
+}
+
+void writeCrashRecord(const record::Input &input)
 {
     int fd = ::open(crashState.path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     const bool toFile = fd >= 0;
     if (!toFile)
         fd = STDERR_FILENO;
-
-    struct timespec now = {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    char stamp[32];
-    formatStamp(stamp, now.tv_sec, crashState.utcOffset);
-
-    safeWrite(fd, "==== Quill Sift bug report ====\nDate: ");
-    safeWrite(fd, stamp);
-    safeWrite(fd, "\nVersion: ");
-    safeWrite(fd, versionText());
-    safeWrite(fd, "\nError: ");
-    safeWrite(fd, what);
-    if (detail)
-        safeWrite(fd, detail);
-    safeWrite(fd, "\nCall stack:\n");
-    void *frames[maxFrames];
-    const int count = ::backtrace(frames, maxFrames);
-    ::backtrace_symbols_fd(frames, count, fd);
-    safeWrite(fd, "\n");
-
+    const int pending = crashState.pendingPath[0]
+        ? ::open(crashState.pendingPath, O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0600)
+        : -1;
+    {
+        record::Out out(fd, pending);
+        record::write(out, input);
+    }
+    if (pending >= 0)
+        ::close(pending);
     if (toFile) {
         ::close(fd);
         safeWrite(STDERR_FILENO, "Quill Sift ended after a crash; see ");
@@ -207,12 +112,16 @@ const char *signalText(int signal)
     }
 }
 
-void onCrashSignal(int signal)
+void onCrashSignal(int signal, siginfo_t *info, void *context)
 {
     const int savedErrno = errno;
     if (!crashing) {
         crashing = 1;
-        writeCrashRecord(signalText(signal), nullptr);
+        record::Input input;
+        input.error = signalText(signal);
+        input.signalInfo = info;
+        input.context = static_cast<const ucontext_t *>(context);
+        writeCrashRecord(input);
     }
     errno = savedErrno;
     // SA_RESETHAND has put the default action back: the program ends as it would have.
@@ -223,19 +132,24 @@ void onCrashSignal(int signal)
 {
     if (!crashing) {
         crashing = 1;
-        const char *detail = "unknown exception";
+        record::Input input;
+        input.error = "Uncaught exception (std::terminate): ";
+        input.detail = "unknown exception";
+        static record::Frames raised;
         const std::exception_ptr current = std::current_exception();
         if (!current) {
-            detail = "no active exception";
+            input.detail = "no active exception";
         } else {
+            if (record::raisedStackOf(record::currentExceptionObject(), raised))
+                input.raised = &raised;
             try {
                 std::rethrow_exception(current);
             } catch (const std::exception &error) {
-                detail = error.what();
+                input.detail = error.what();
             } catch (...) {
             }
         }
-        writeCrashRecord("Uncaught exception (std::terminate): ", detail);
+        writeCrashRecord(input);
     }
     // The record is written: abort() must not write a second one.
     ::signal(SIGABRT, SIG_DFL);
@@ -249,20 +163,6 @@ QString messageOf(const std::exception &error)
     if (const auto *appError = dynamic_cast<const AppError *>(&error))
         return appError->message();
     return QString::fromLocal8Bit(error.what());
-}
-
-QString callStack()
-{
-    void *frames[maxFrames];
-    const int count = ::backtrace(frames, maxFrames);
-    char **symbols = ::backtrace_symbols(frames, count);
-    if (!symbols)
-        return u"(not available)\n"_s;
-    QString stack;
-    for (int i = 0; i < count; ++i)
-        stack += QString::fromLocal8Bit(symbols[i]) + u'\n';
-    std::free(symbols);
-    return stack;
 }
 
 [[noreturn]] void endProgram()
@@ -354,16 +254,26 @@ QUrl reportMail(const QString &message, const QString &record, const QString &fi
         QUrl::StrictMode);
 }
 
-void showErrorDialog(
-    const QString &message, const QString &record, const QString &file, bool written)
+// The error dialog, or after a crash of the last run the notice that offers its report: both
+// let the user read the report and send it, as often as wanted, until the dialog is left.
+enum class Dialog { Error, LastCrash };
+
+void showReportDialog(Dialog kind, const QString &message, const QString &record,
+    const QString &file, bool written, QWidget *parent)
 {
-    QMessageBox box(QMessageBox::Critical, u"Quill Sift"_s,
-        u"An error occurred in the application.\n\n"_s + message, QMessageBox::NoButton,
-        QApplication::activeWindow());
-    box.setObjectName(u"dlgErrorReport"_s);
-    QPushButton *continueButton = box.addButton(u"Continue"_s, QMessageBox::AcceptRole);
-    QPushButton *restartButton = box.addButton(u"Restart"_s, QMessageBox::ActionRole);
-    QPushButton *closeButton = box.addButton(u"Close application"_s, QMessageBox::DestructiveRole);
+    const bool error = kind == Dialog::Error;
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, u"Quill Sift"_s,
+        (error ? u"An error occurred in the application.\n\n"_s
+               : u"Quill Sift ended unexpectedly the last time it ran.\n\n"_s)
+            + message,
+        QMessageBox::NoButton, parent);
+    box.setObjectName(error ? u"dlgErrorReport"_s : u"dlgLastCrash"_s);
+    QPushButton *continueButton
+        = box.addButton(error ? u"Continue"_s : u"Close"_s, QMessageBox::AcceptRole);
+    QPushButton *restartButton
+        = error ? box.addButton(u"Restart"_s, QMessageBox::ActionRole) : nullptr;
+    QPushButton *closeButton
+        = error ? box.addButton(u"Close application"_s, QMessageBox::DestructiveRole) : nullptr;
     QPushButton *showButton = box.addButton(u"Show bug report"_s, QMessageBox::HelpRole);
     QPushButton *sendButton = box.addButton(u"&Send bug report"_s, QMessageBox::ActionRole);
     sendButton->setObjectName(u"bbtSendBugReport"_s);
@@ -383,23 +293,30 @@ void showErrorDialog(
                     u"No mail program could be opened to send the bug report."_s);
             continue;
         }
-        if (clicked == restartButton) {
+        if (clicked && clicked == restartButton) {
             if (QProcess::startDetached(platform::executablePath(), {}))
                 endProgram();
             QMessageBox::warning(&box, u"Quill Sift"_s, u"The program could not be restarted."_s);
             continue;
         }
-        if (clicked == closeButton)
+        if (clicked && clicked == closeButton)
             endProgram();
         return;
     }
+}
+
+bool appendToFile(const QString &reportFile, const QByteArray &bytes)
+{
+    QFile file(reportFile);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append, QFile::ReadOwner | QFile::WriteOwner)
+        && file.write(bytes) == bytes.size() && file.flush();
 }
 
 } // namespace
 
 QString programVersion()
 {
-    return QString::fromLatin1(versionText());
+    return QStringLiteral(QS_VERSION);
 }
 
 QString reportFilePath()
@@ -407,22 +324,32 @@ QString reportFilePath()
     return locateSettingsFolder().FRepConfig + u"bugreport.txt"_s;
 }
 
+QString pendingCrashFile(const QString &reportFile)
+{
+    return QFileInfo(reportFile).dir().filePath(u"lastcrash.txt"_s);
+}
+
 QString appendReport(const QString &reportFile, const QString &message, bool *written)
 {
-    char stamp[32];
-    formatStamp(stamp, std::time(nullptr), currentUtcOffset());
-    const QString record = u"==== Quill Sift bug report ====\nDate: "_s + QString::fromLatin1(stamp)
-        + u"\nVersion: "_s + programVersion() + u"\nError: "_s + message + u"\nCall stack:\n"_s
-        + callStack() + u'\n';
-
-    QFile file(reportFile);
-    const QByteArray bytes = record.toUtf8();
-    const bool ok
-        = file.open(QIODevice::WriteOnly | QIODevice::Append, QFile::ReadOwner | QFile::WriteOwner)
-        && file.write(bytes) == bytes.size() && file.flush();
+    record::prepare();
+    const QByteArray error = message.toUtf8();
+    record::Input input;
+    input.error = error.constData();
+    // Inside the top-level handler the exception being handled is the one reported: its
+    // stack is the one of its throw. Without one, the stack is this call's.
+    record::Frames raised;
+    if (record::raisedStackOf(record::currentExceptionObject(), raised))
+        input.raised = &raised;
+    std::string raw;
+    {
+        record::Out out(&raw);
+        record::write(out, input);
+    }
+    const std::string resolved = resolveFrames(raw);
+    const bool ok = appendToFile(reportFile, QByteArray::fromStdString(resolved));
     if (written)
         *written = ok;
-    return record;
+    return QString::fromStdString(resolved);
 }
 
 void reportError(const QString &message)
@@ -440,32 +367,61 @@ void reportError(const QString &message)
         return;
     ++showing;
     try {
-        showErrorDialog(message, record, file, written);
+        showReportDialog(
+            Dialog::Error, message, record, file, written, QApplication::activeWindow());
     } catch (...) {
     }
     --showing;
 }
 
+bool offerReportOfLastCrash(const QString &reportFile, QWidget *parent)
+{
+    const QString pending = pendingCrashFile(reportFile);
+    QFile file(pending);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // A crash record is a few hundred lines; anything larger is not one of ours.
+    const QByteArray raw = file.read(4 * 1024 * 1024);
+    file.close();
+    // Offered once: what cannot be removed is not offered, so as not to be offered again.
+    if (!QFile::remove(pending)
+        || !raw.startsWith(QByteArrayView(record::header, std::strlen(record::header))))
+        return false;
+    const std::string resolved = resolveFrames(raw.toStdString());
+    const bool written = appendToFile(reportFile, QByteArray::fromStdString(resolved));
+    const QString text = QString::fromStdString(resolved);
+    static const QRegularExpression errorLine(
+        u"^Error: (.*)$"_s, QRegularExpression::MultilineOption);
+    const QString message = errorLine.match(text).captured(1);
+    try {
+        showReportDialog(Dialog::LastCrash, message, text, reportFile, written, parent);
+    } catch (...) {
+    }
+    return true;
+}
+
 void installErrorReporting()
 {
+    record::prepare();
     platform::setUncaughtErrorHandler(
         [](const std::exception &error) { reportError(messageOf(error)); });
 }
 
 void installCrashHandlers(const QString &reportFile)
 {
-    const QByteArray path = platform::encodePath(reportFile);
-    if (path.size() < qsizetype(sizeof crashState.path)) {
-        std::copy(path.begin(), path.end(), crashState.path);
-        crashState.path[path.size()] = '\0';
-    }
-    crashState.utcOffset = currentUtcOffset();
+    record::prepare();
+    const auto keep = [](char(&target)[sizeof crashState.path], const QString &file) {
+        const QByteArray path = platform::encodePath(file);
+        target[0] = '\0';
+        if (path.size() < qsizetype(sizeof target)) {
+            std::copy(path.begin(), path.end(), target);
+            target[path.size()] = '\0';
+        }
+    };
+    keep(crashState.path, reportFile);
+    keep(crashState.pendingPath, pendingCrashFile(reportFile));
 
-    // backtrace() loads its unwinder on first use, which allocates: not in a handler.
-    void *frames[1];
-    ::backtrace(frames, 1);
-
-    int flags = SA_RESETHAND | SA_NODEFER;
+    int flags = SA_RESETHAND | SA_NODEFER | SA_SIGINFO;
 #if !defined(__SANITIZE_ADDRESS__)
     stack_t stack = {};
     stack.ss_sp = alternateStack;
@@ -474,7 +430,7 @@ void installCrashHandlers(const QString &reportFile)
         flags |= SA_ONSTACK;
 #endif
     struct sigaction action = {};
-    action.sa_handler = onCrashSignal;
+    action.sa_sigaction = onCrashSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = flags;
     for (int signal : { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT })

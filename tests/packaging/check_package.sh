@@ -308,7 +308,7 @@ check_deb() {
 
     local depends lib
     depends=$(field Depends)
-    for lib in libqt6core6 libqt6gui6 libqt6widgets6; do
+    for lib in libqt6core6 libqt6gui6 libqt6widgets6 libdw1; do
         if grep -qE "(^|, )$lib( |,|$)" <<<"$depends"; then
             pass "Depends names $lib"
         else
