@@ -1,17 +1,17 @@
 #include "app/uBugReport.h"
 
-#include "settings/Settings.h"
 #include "info/ServerUrls.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/PosixIo.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/WindowKeys.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
@@ -415,11 +415,18 @@ QString appendReport(const QString &reportFile, const QString &message, bool *wr
         + u"\nVersion: "_s + programVersion() + u"\nError: "_s + message + u"\nCall stack:\n"_s
         + callStack() + u'\n';
 
-    QFile file(reportFile);
+    // By the bytes of its path, as the crash handler writes it: a settings folder whose name
+    // is not UTF-8 gets its one report file.
     const QByteArray bytes = record.toUtf8();
-    const bool ok
-        = file.open(QIODevice::WriteOnly | QIODevice::Append, QFile::ReadOwner | QFile::WriteOwner)
-        && file.write(bytes) == bytes.size() && file.flush();
+    bool ok = false;
+    if (!reportFile.isEmpty()) {
+        const int fd = ::open(platform::encodePath(reportFile).constData(),
+            O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        ok = fd >= 0
+            && platform::posixio::writeAll(fd, bytes.constData(), size_t(bytes.size())) == 0;
+        if (fd >= 0 && platform::posixio::closeChecked(fd) != 0)
+            ok = false;
+    }
     if (written)
         *written = ok;
     return record;
