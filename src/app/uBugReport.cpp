@@ -6,6 +6,7 @@
 #include "info/ServerUrls.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/PosixIo.h"
 #include "platform/gui/Application.h"
 #include "platform/gui/WindowKeys.h"
 #include "settings/Settings.h"
@@ -305,11 +306,18 @@ void showReportDialog(Dialog kind, const QString &message, const QString &record
     }
 }
 
+// By the bytes of its path, as the crash handler writes it: a settings folder whose name is
+// not UTF-8 gets its one report file.
 bool appendToFile(const QString &reportFile, const QByteArray &bytes)
 {
-    QFile file(reportFile);
-    return file.open(QIODevice::WriteOnly | QIODevice::Append, QFile::ReadOwner | QFile::WriteOwner)
-        && file.write(bytes) == bytes.size() && file.flush();
+    if (reportFile.isEmpty())
+        return false;
+    const int fd = ::open(platform::encodePath(reportFile).constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool ok = platform::posixio::writeAll(fd, bytes.constData(), size_t(bytes.size())) == 0;
+    return platform::posixio::closeChecked(fd) == 0 && ok;
 }
 
 } // namespace

@@ -38,9 +38,16 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// What the program prints is UTF-8 whatever the locale, and valid: a folder argument or a
+// name with an undecodable byte shows it as U+FFFD (Qt would write a lone surrogate as '?').
+QByteArray printed(const QString &text)
+{
+    return platform::displayText(text).toUtf8();
+}
+
 void sayError(int errFd, const QString &message)
 {
-    writeAll(errFd, (kProgram + QStringLiteral(" : ") + message + u'\n').toLocal8Bit());
+    writeAll(errFd, printed(kProgram + QStringLiteral(" : ") + message + u'\n'));
 }
 
 QString quoted(const QString &text)
@@ -78,7 +85,7 @@ public:
         const std::lock_guard lock(m_mutex);
         if (m_fd < 0)
             return;
-        m_pending += line.toLocal8Bit();
+        m_pending += printed(line);
         m_pending += '\n';
         if (m_lineByLine || m_pending.size() >= kPiece)
             writePending();
@@ -233,17 +240,15 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
     if (!usageError.isEmpty()) {
         sayError(errFd, usageError);
         writeAll(errFd,
-            QStringLiteral("Essayez « quillsift-copy --help » pour en savoir plus.\n")
-                .toLocal8Bit());
+            printed(QStringLiteral("Essayez « quillsift-copy --help » pour en savoir plus.\n")));
         return kExitUsage;
     }
     if (commandLine.help) {
-        writeAll(outFd, usageText().toLocal8Bit());
+        writeAll(outFd, printed(usageText()));
         return kExitSucceeded;
     }
     if (commandLine.version) {
-        writeAll(
-            outFd, QStringLiteral("quillsift-copy (Quill Sift) " QS_VERSION "\n").toLocal8Bit());
+        writeAll(outFd, printed(QStringLiteral("quillsift-copy (Quill Sift) " QS_VERSION "\n")));
         return kExitSucceeded;
     }
 

@@ -55,7 +55,8 @@ QString fileNotFoundText()
     return QStringLiteral("Impossible de trouver le fichier spécifié");
 }
 
-// The path's length in UTF-8, the bytes the kernel sees, counted without building them.
+// The path's length in bytes as the kernel sees it (encodePath: UTF-8, an undecodable byte of
+// a name one byte), counted without building them.
 struct Utf8Lengths
 {
     qsizetype total = 0;
@@ -78,6 +79,8 @@ Utf8Lengths utf8Lengths(QStringView path)
             && QChar::isLowSurrogate(path[i + 1].unicode())) {
             bytes = 4;
             ++i;
+        } else if (platform::isEscapedByte(unit)) {
+            bytes = 1;
         }
         lengths.total += bytes;
         if (unit == u'/') {
@@ -99,13 +102,15 @@ bool breaksLogLine(char16_t c)
 
 // Each such character becomes '?', the code page's own substitute: the list, the log file
 // and the saved log then show the same single line. A name with a line feed stays one line.
+// An undecodable byte of a name (a lone surrogate) shows as U+FFFD, so that every output of
+// the log is valid text; the file itself is copied under its own bytes.
 QString printableLogText(const QString &text)
 {
-    const auto first = std::find_if(
-        text.cbegin(), text.cend(), [](QChar c) { return breaksLogLine(c.unicode()); });
+    const auto first = std::find_if(text.cbegin(), text.cend(),
+        [](QChar c) { return breaksLogLine(c.unicode()) || c.isSurrogate(); });
     if (first == text.cend())
         return text;
-    QString shown = text;
+    QString shown = platform::displayText(text);
     for (qsizetype i = first - text.cbegin(); i < shown.size(); ++i) {
         if (breaksLogLine(shown.at(i).unicode()))
             shown[i] = u'?';

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -182,7 +183,8 @@ bool FileSearch::findFirst(const QString &pattern, FindData &data)
     // mask selects few of them.
     std::vector<std::pair<QString, QString>> found; // upper-cased name, name
     while (const dirent *entry = ::readdir(listing)) {
-        QString name = decodePath(QByteArray(entry->d_name));
+        QString name
+            = decodePath(QByteArrayView(entry->d_name, qsizetype(std::strlen(entry->d_name))));
         QString upper = upperCased(name);
         if (matchesCompiled(mask, upper))
             found.emplace_back(std::move(upper), std::move(name));

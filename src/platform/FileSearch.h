@@ -19,7 +19,7 @@ enum FileAttribute : std::uint32_t {
 
 struct FindData
 {
-    QString name; // the entry's name, without any folder part
+    QString name; // the entry's name, without any folder part; encodePath gives its bytes
     std::uint32_t attributes = 0;
 };
 

@@ -44,8 +44,23 @@ QString executablePath();
 // file was replaced or removed. For reading what the program carries (its version resource).
 QString runningExecutableImage();
 
-// The bytes the file system sees for a path (the locale's encoding, UTF-8 here).
+// A file name is bytes; these map them to text and back without loss. Valid UTF-8 is
+// decoded as such; every other byte becomes a code point of its own, the lone low surrogate
+// U+DC80 + (byte - 0x80), which encodePath writes back as that byte. encodePath(decodePath(b))
+// is b for every byte string, and decodePath(encodePath(t)) is t for every text decodePath
+// gives. Any other lone surrogate (never decoded from a name) is written as U+FFFD.
 QByteArray encodePath(const QString &path);
-QString decodePath(const QByteArray &bytes);
+QString decodePath(QByteArrayView bytes);
+
+// A code unit that stands for one undecodable byte of a name, when it is not the second
+// half of a surrogate pair.
+constexpr bool isEscapedByte(char16_t unit)
+{
+    return unit >= 0xDC80 && unit <= 0xDCFF;
+}
+
+// The text as it can be shown or written out: every lone surrogate (an undecodable byte of a
+// name) becomes U+FFFD, so that a list, a message or a UTF-8 output holds only characters.
+QString displayText(const QString &text);
 
 } // namespace platform

@@ -4,12 +4,21 @@
 #include "platform/Paths.h"
 #include "settings/Settings.h"
 #include "support/Fixtures.h"
+#include "support/RawNames.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStringDecoder>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 using testsupport::readBytes;
 
@@ -60,6 +69,50 @@ protected:
         outcome.status = process.exitCode();
         outcome.out = process.readAllStandardOutput();
         outcome.err = process.readAllStandardError();
+        return outcome;
+    }
+
+    // The same with arguments given as bytes, which QProcess would take as text.
+    Outcome runWithBytes(const std::vector<QByteArray> &arguments) const
+    {
+        std::vector<QByteArray> strings { QByteArrayLiteral(QS_COPY_PROGRAM) };
+        strings.insert(strings.end(), arguments.begin(), arguments.end());
+        std::vector<char *> argv;
+        for (QByteArray &string : strings)
+            argv.push_back(string.data());
+        argv.push_back(nullptr);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), file(QStringLiteral("config")));
+        environment.insert(QStringLiteral("HOME"), file(QStringLiteral("home")));
+        std::vector<QByteArray> variables;
+        for (const QString &variable : environment.toStringList())
+            variables.push_back(variable.toUtf8());
+        std::vector<char *> envp;
+        for (QByteArray &variable : variables)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        const QByteArray folder = platform::encodePath(path());
+        const QByteArray outFile = folder + "/stdout.bin";
+        const QByteArray errFile = folder + "/stderr.bin";
+
+        Outcome outcome;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int out = ::open(outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = ::open(errFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out >= 0 && err >= 0 && ::dup2(out, STDOUT_FILENO) >= 0
+                && ::dup2(err, STDERR_FILENO) >= 0 && ::chdir(folder.constData()) == 0)
+                ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+            ADD_FAILURE() << "quillsift-copy did not end normally";
+            return outcome;
+        }
+        outcome.status = WEXITSTATUS(status);
+        outcome.out = testsupport::readRawFile(outFile);
+        outcome.err = testsupport::readRawFile(errFile);
         return outcome;
     }
 
@@ -451,6 +504,52 @@ TEST_F(CopyCommandTest, usageAndSettingsErrors_exitWith2AndCopyNothing)
         EXPECT_EQ(entries(dst), QStringList());
         QDir(file(QStringLiteral("config/Orvane"))).removeRecursively();
     }
+}
+
+// Folder arguments are bytes: a source folder with a Latin-1 name is found, and its files of
+// Latin-1 names are copied under their own names. What the program prints is valid UTF-8, an
+// undecodable byte shown as U+FFFD, in the log lines as in a message.
+TEST_F(CopyCommandTest, argumentsAndNamesThatAreNotUtf8_areTakenAsBytes)
+{
+    const QByteArray source = platform::encodePath(path()) + "/archives\xE9";
+    const QByteArray target = platform::encodePath(dst);
+    ASSERT_EQ(::mkdir(source.constData(), 0755), 0);
+    const auto remove = qScopeGuard([&] {
+        testsupport::removeRawTree(source);
+        testsupport::removeRawTree(target);
+    });
+    ASSERT_TRUE(testsupport::writeRawFile(source + "/caf\xE9.txt", "1"));
+    ASSERT_TRUE(testsupport::writeRawFile(source + "/caf\xE8.txt", "2"));
+    const QByteArray settingsFile = platform::encodePath(settings(kPlain));
+    const QString shownSource = path() + QStringLiteral("/archives\uFFFD");
+    const auto isUtf8 = [](const QByteArray &bytes) {
+        QStringDecoder utf8(QStringConverter::Utf8);
+        utf8.decode(bytes);
+        return !utf8.hasError();
+    };
+
+    const Outcome outcome = runWithBytes({ "--settings", settingsFile, source, target, "*.txt" });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, QByteArray());
+    EXPECT_TRUE(isUtf8(outcome.out)) << outcome.out.toHex(' ').toStdString();
+    const QString copy = QStringLiteral("Copie du fichier \"") + shownSource
+        + QStringLiteral("/caf\uFFFD.txt\" vers \"{dst}/caf\uFFFD.txt\"");
+    EXPECT_EQ(
+        outcome.lines(), expand({ QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"), copy, copy }));
+    EXPECT_EQ(testsupport::rawEntries(target),
+        (std::vector<QByteArray> { "caf\xE8.txt", "caf\xE9.txt" }));
+    EXPECT_EQ(testsupport::readRawFile(target + "/caf\xE9.txt"), "1");
+    EXPECT_EQ(testsupport::readRawFile(target + "/caf\xE8.txt"), "2");
+
+    const Outcome missing
+        = runWithBytes({ "--settings", settingsFile, source + "/nulle\xE9", target, "*" });
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(isUtf8(missing.err)) << missing.err.toHex(' ').toStdString();
+    EXPECT_TRUE(QString::fromUtf8(missing.err)
+                    .startsWith(QStringLiteral("quillsift-copy : le dossier source « ")
+                        + shownSource + QStringLiteral("/nulle\uFFFD » n'existe pas")))
+        << missing.err.toStdString();
 }
 
 TEST_F(CopyCommandTest, relativeFolders_areLoggedAsFullPaths)

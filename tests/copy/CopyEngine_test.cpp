@@ -2,16 +2,20 @@
 #include "copy/CopyEngine.h"
 #include "platform/Error.h"
 #include "platform/LocalTime.h"
+#include "platform/Paths.h"
 #include "settings/Settings.h"
 #include "support/Fixtures.h"
 #include "support/LockHolder.h"
+#include "support/RawNames.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
@@ -282,6 +286,63 @@ TEST_F(CopyEngineTest, tooLongTarget_failsThatFileOnly)
             copyLine(src + u"court.txt", dst + u"court.txt"),
             copyLine(src + longName, dst + longName), errorLine(kTooLong) }));
     EXPECT_EQ(readBytes(dst + u"court.txt"), "data");
+}
+
+// Names are bytes: two Latin-1 names and a real U+FFFD are three files, each copied under its
+// own name and counted, as is a name of 255 undecodable bytes (NAME_MAX); the log, and so the
+// log file, shows each undecodable byte as U+FFFD ('?' in the code page).
+TEST_F(CopyEngineTest, namesThatAreNotUtf8_areCopiedUnderTheirOwnBytesAndCounted)
+{
+    const QByteArray srcBytes = platform::encodePath(src);
+    const QByteArray dstBytes = platform::encodePath(dst);
+    // In the order of the search: U+DCE8, U+DCE9 and U+FFFD after "CAF", then U+DCE9 first.
+    const std::vector<QByteArray> names { "caf\xE8.txt", "caf\xE9.txt", "caf\xEF\xBF\xBD.txt",
+        QByteArray(251, '\xE9') + ".txt" };
+    const QList<QString> shown { QStringLiteral("caf\uFFFD.txt"), QStringLiteral("caf\uFFFD.txt"),
+        QStringLiteral("caf\uFFFD.txt"), QString(251, QChar(0xFFFD)) + u".txt" };
+    const auto remove = qScopeGuard([&] {
+        testsupport::removeRawTree(srcBytes);
+        testsupport::removeRawTree(dstBytes);
+    });
+    for (const QByteArray &name : names)
+        ASSERT_TRUE(testsupport::writeRawFile(srcBytes + name, "contenu " + name));
+    config.LogFile = file(QStringLiteral("journal.log"));
+
+    const struct
+    {
+        const char *branch;
+        bool dontReplace;
+        qint64 copied, skipped;
+    } cases[] = { { "replace", false, 4, 0 }, { "don't replace", true, 0, 4 } };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.branch);
+        QFile::remove(config.LogFile);
+        config.DontReplace = c.dontReplace;
+        LogLines log;
+        CopyRun copy(config, src, dst, log, {});
+        copy.runFilters({ QStringLiteral("*.txt") });
+        copy.appendLogFile();
+
+        QList<QString> expected { filterLine(QStringLiteral("*.txt")) };
+        for (const QString &name : shown)
+            expected.append(
+                c.dontReplace ? existsLine(dst + name) : copyLine(src + name, dst + name));
+        EXPECT_EQ(log.lines, expected);
+        EXPECT_EQ(copy.tally().copied, c.copied);
+        EXPECT_EQ(copy.tally().skipped, c.skipped);
+        EXPECT_EQ(copy.tally().errors, 0);
+
+        QByteArray logFile;
+        for (const QString &line : expected)
+            logFile += QString(line).replace(QChar(0xFFFD), u'?').toLatin1() + "\r\n";
+        EXPECT_EQ(readBytes(config.LogFile), logFile);
+
+        std::vector<QByteArray> sorted = names;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(testsupport::rawEntries(dstBytes), sorted);
+        for (const QByteArray &name : names)
+            EXPECT_EQ(testsupport::readRawFile(dstBytes + name), "contenu " + name);
+    }
 }
 
 TEST_F(CopyEngineTest, copyFileChecked_testsSourceThenTargetInOrder)

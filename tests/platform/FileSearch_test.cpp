@@ -1,8 +1,11 @@
 #include "platform/FileSearch.h"
 
+#include "platform/Paths.h"
 #include "support/Fixtures.h"
+#include "support/RawNames.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -225,6 +228,37 @@ TEST_F(FileSearchTest, entryVanishedAfterListing_isReportedAsOrdinary)
     ASSERT_TRUE(search.findNext(data));
     EXPECT_EQ(data.name, u"b.txt"_s);
     EXPECT_EQ(data.attributes, std::uint32_t(faArchive));
+}
+
+// Names are bytes: two Latin-1 names and a real U+FFFD are three entries, each of which
+// names its own file again; an undecodable byte is one character for the mask.
+TEST_F(FileSearchTest, namesThatAreNotUtf8_areDistinctEntriesKeepingTheirBytes)
+{
+    const QByteArray folder = encodePath(path());
+    const QByteArray names[] = { "caf\xE9.txt", "caf\xE8.txt", "caf\xEF\xBF\xBD.txt" };
+    const auto remove = qScopeGuard([&] {
+        for (const QByteArray &name : names)
+            testsupport::removeRawTree(folder + '/' + name);
+        testsupport::removeRawTree(folder + "/dossier\xE9.txt");
+    });
+    for (const QByteArray &name : names)
+        ASSERT_TRUE(testsupport::writeRawFile(folder + '/' + name, name));
+    ASSERT_EQ(::mkdir(QByteArray(folder + "/dossier\xE9.txt").constData(), 0755), 0);
+
+    std::vector<QByteArray> found;
+    for (const auto &entry : search(u"caf?.txt"_s)) {
+        found.push_back(encodePath(entry.name));
+        EXPECT_EQ(entry.attributes, std::uint32_t(faArchive)) << found.back().toHex().data();
+        EXPECT_EQ(testsupport::readRawFile(folder + '/' + found.back()), found.back());
+    }
+    // In code-unit order of the texts: U+DCE8, U+DCE9, then U+FFFD.
+    EXPECT_EQ(found, (std::vector<QByteArray> { names[1], names[0], names[2] }));
+
+    // The folder's attributes were looked up under its own name.
+    const std::vector<Entry> folders = search(u"dossier*"_s);
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(encodePath(folders[0].name), QByteArray("dossier\xE9.txt"));
+    EXPECT_EQ(folders[0].attributes, std::uint32_t(faDirectory));
 }
 
 } // namespace

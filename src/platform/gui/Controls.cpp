@@ -1,5 +1,7 @@
 #include "platform/gui/Controls.h"
 
+#include "platform/Paths.h"
+
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QEvent>
@@ -119,9 +121,10 @@ QItemSelectionModel::SelectionFlags ListBox::selectionCommand(
 
 QString plainToolTip(const QString &text)
 {
-    if (!Qt::mightBeRichText(text))
-        return text;
-    return u"<p style='white-space:pre'>" + text.toHtmlEscaped() + u"</p>";
+    const QString shown = displayText(text);
+    if (!Qt::mightBeRichText(shown))
+        return shown;
+    return u"<p style='white-space:pre'>" + shown.toHtmlEscaped() + u"</p>";
 }
 
 } // namespace platform

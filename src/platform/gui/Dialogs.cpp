@@ -1,5 +1,6 @@
 #include "platform/gui/Dialogs.h"
 
+#include "platform/Paths.h"
 #include "platform/gui/WindowKeys.h"
 
 #include <QMessageBox>
@@ -9,8 +10,9 @@ namespace platform {
 
 bool confirm(QWidget *parent, const QString &text)
 {
-    QMessageBox box(
-        QMessageBox::Question, QStringLiteral("Confirmer"), text, QMessageBox::NoButton, parent);
+    // A folder named in the text shows an undecodable byte as U+FFFD.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmer"), displayText(text),
+        QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("dlgConfirm"));
     QPushButton *yes = box.addButton(QStringLiteral("&Oui"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QStringLiteral("&Non"), QMessageBox::NoRole);
@@ -23,7 +25,7 @@ bool confirm(QWidget *parent, const QString &text)
 
 void inform(QWidget *parent, const QString &text)
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Informations"), text,
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Informations"), displayText(text),
         QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("dlgInformations"));
     QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
