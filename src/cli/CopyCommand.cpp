@@ -1,6 +1,7 @@
 #include "cli/CopyCommand.h"
 
 #include "copy/CopyEngine.h"
+#include "copy/PackedLines.h"
 #include "platform/Error.h"
 #include "platform/ErrorText.h"
 #include "platform/Paths.h"
@@ -48,16 +49,17 @@ QString quoted(const QString &text)
     return QStringLiteral("« ") + text + QStringLiteral(" »");
 }
 
-// The lines stay in memory for the log file, and each one goes out as it is logged: at once
-// to a terminal; to a pipe or a file in pieces of up to 64 KiB and at least every 100 ms
-// (also while one long copy runs), since a write per line would cost a copy of many small
-// files a third of its time.
+// The lines stay in memory, packed, when the log file is to get them, and each one goes out
+// as it is logged: at once to a terminal; to a pipe or a file in pieces of up to 64 KiB and at
+// least every 100 ms (also while one long copy runs), since a write per line would cost a copy
+// of many small files a third of its time.
 class ConsoleLog : public LogSink
 {
 public:
-    explicit ConsoleLog(int fd)
+    ConsoleLog(int fd, bool keepLines)
         : m_fd(fd)
         , m_lineByLine(::isatty(fd) == 1)
+        , m_keepLines(keepLines)
     {
         if (!m_lineByLine) {
             m_flusher = std::jthread([this](std::stop_token stop) {
@@ -74,7 +76,8 @@ public:
 
     void append(const QString &line) override
     {
-        m_lines.append(line);
+        if (m_keepLines)
+            m_lines.append(line);
         const std::lock_guard lock(m_mutex);
         if (m_fd < 0)
             return;
@@ -111,10 +114,11 @@ private:
 
     int m_fd;
     const bool m_lineByLine;
+    const bool m_keepLines;
     QByteArray m_pending;
     std::mutex m_mutex;
     std::condition_variable_any m_wake;
-    QList<QString> m_lines;
+    PackedLines m_lines;
     std::jthread m_flusher; // last: stopped before the rest goes
 };
 
@@ -261,7 +265,8 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         return kExitUsage;
     }
 
-    ConsoleLog log(outFd);
+    // Only the log file reads the lines again, and a dry run appends nothing to it.
+    ConsoleLog log(outFd, !commandLine.dryRun && !config.LogFile.isEmpty());
     CopyRun run(config, platform::includeTrailingDelimiter(source),
         platform::includeTrailingDelimiter(destination), log, [] {});
     run.setDryRun(commandLine.dryRun);
