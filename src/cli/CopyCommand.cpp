@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <stop_token>
 #include <sys/stat.h>
@@ -122,10 +123,28 @@ private:
     std::jthread m_flusher; // last: stopped before the rest goes
 };
 
+// The folder the kernel reaches through the typed text: ".." goes up from where the names
+// before it lead, links followed, as `ls link/..` sees it, and not by cutting the text. A text
+// without ".." keeps its names, links included, as the copy window logs them. 0 or errno.
+int folderAsTheKernelWalksIt(const QString &typed, QString &full)
+{
+    const QStringList names = typed.split(u'/');
+    const qsizetype last = names.lastIndexOf(QStringLiteral(".."));
+    if (last < 0)
+        return platform::fullPathName(typed, full);
+    const QByteArray head = platform::encodePath(names.mid(0, last + 1).join(u'/'));
+    char *resolved = ::realpath(head.constData(), nullptr);
+    if (!resolved)
+        return errno;
+    const QString base = platform::decodePath(QByteArray(resolved));
+    std::free(resolved);
+    return platform::fullPathName(base + u'/' + names.mid(last + 1).join(u'/'), full);
+}
+
 // An empty text when the path names an existing folder, else why not.
 QString checkFolder(const QString &typed, const QString &role, QString &full)
 {
-    if (platform::fullPathName(typed, full) != 0 || !platform::directoryExists(full)) {
+    if (folderAsTheKernelWalksIt(typed, full) != 0 || !platform::directoryExists(full)) {
         if (!full.isEmpty() && platform::fileExists(full))
             return QStringLiteral("le dossier ") + role + u' ' + quoted(typed)
                 + QStringLiteral(" est un fichier");

@@ -467,6 +467,31 @@ TEST_F(CopyCommandTest, relativeFolders_areLoggedAsFullPaths)
             QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\"") }));
 }
 
+// ".." in a folder argument goes up from where the names before it lead, links followed, as
+// `ls link/..` shows: here from deep/dir to deep, not back to the current folder.
+TEST_F(CopyCommandTest, dotDotAfterALink_goesUpFromTheLinkTarget)
+{
+    writeFile(QStringLiteral("deep/a.txt"), "deep");
+    makeDir(QStringLiteral("deep/dir"));
+    makeDir(QStringLiteral("dst/inner"));
+    writeFile(QStringLiteral("here.txt"), "here");
+    ASSERT_TRUE(QFile::link(QStringLiteral("deep/dir"), file(QStringLiteral("link"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("dst/inner"), file(QStringLiteral("into"))));
+    const QString deep = QFileInfo(file(QStringLiteral("deep"))).canonicalFilePath();
+    const QString target = QFileInfo(dst).canonicalFilePath();
+    settings(kPlain);
+
+    const Outcome outcome = run({ QStringLiteral("--settings"), QStringLiteral("settings.ini"),
+        QStringLiteral("link/.."), file(QStringLiteral("into/../")), QStringLiteral("*.txt") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.lines(),
+        QStringList({ QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+            QStringLiteral("Copie du fichier \"%1/a.txt\" vers \"%2/a.txt\"").arg(deep, target) }));
+    EXPECT_EQ(entries(dst), QStringList({ QStringLiteral("a.txt"), QStringLiteral("inner") }));
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "deep");
+}
+
 TEST_F(CopyCommandTest, doubleDash_endsTheOptions)
 {
     writeFile(QStringLiteral("src/-x.txt"), "x");
