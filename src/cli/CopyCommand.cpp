@@ -102,26 +102,64 @@ public:
         writePending();
     }
 
+    // The errno of the write that failed (after flush), or 0.
+    int writeError()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_writeError;
+    }
+
 private:
     static constexpr qsizetype kPiece = 64 * 1024;
 
     // With m_mutex held.
     void writePending()
     {
-        if (m_fd >= 0 && !m_pending.isEmpty() && !writeAll(m_fd, m_pending))
-            m_fd = -1; // the reader is gone; the copy goes on
+        errno = 0;
+        if (m_fd >= 0 && !m_pending.isEmpty() && !writeAll(m_fd, m_pending)) {
+            // A full disk or a reader that went away: the copy goes on, and says so at the end.
+            m_writeError = errno != 0 ? errno : EIO;
+            m_fd = -1;
+        }
         m_pending.clear();
     }
 
     int m_fd;
     const bool m_lineByLine;
     const bool m_keepLines;
+    int m_writeError = 0;
     QByteArray m_pending;
     std::mutex m_mutex;
     std::condition_variable_any m_wake;
     PackedLines m_lines;
     std::jthread m_flusher; // last: stopped before the rest goes
 };
+
+// As coreutils do: a standard output that could not be written (a full disk, a closed pipe)
+// is an error that the exit status tells, once the copy has ended.
+int withOutputChecked(ConsoleLog &log, int errFd, int status)
+{
+    log.flush();
+    if (const int error = log.writeError()) {
+        sayError(errFd,
+            QStringLiteral("erreur d'écriture sur la sortie standard : ")
+                + platform::sysErrorMessage(error));
+        return kExitFailed;
+    }
+    return status;
+}
+
+// A --help or --version text; a failed write ends with status 1, as for the log lines.
+int printText(int outFd, int errFd, const QString &text)
+{
+    errno = 0;
+    if (writeAll(outFd, text.toLocal8Bit()))
+        return kExitSucceeded;
+    sayError(errFd,
+        QStringLiteral("erreur d'écriture sur la sortie standard : ")
+            + platform::sysErrorMessage(errno != 0 ? errno : EIO));
+    return kExitFailed;
+}
 
 // The folder the kernel reaches through the typed text: ".." goes up from where the names
 // before it lead, links followed, as `ls link/..` sees it, and not by cutting the text. A text
@@ -244,8 +282,8 @@ QString usageText()
             "\n"
             "Code de retour :\n"
             "  0  aucun fichier n'a échoué\n"
-            "  1  au moins une copie a échoué (ligne « Erreur: »), ou le journal n'a pas pu\n"
-            "     être ajouté au fichier journal\n"
+            "  1  au moins une copie a échoué (ligne « Erreur: »), le journal n'a pas pu\n"
+            "     être ajouté au fichier journal, ou la sortie standard n'a pas pu être écrite\n"
             "  2  erreur d'utilisation ou de réglages ; rien n'a été copié\n");
 }
 
@@ -260,15 +298,11 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
                 .toLocal8Bit());
         return kExitUsage;
     }
-    if (commandLine.help) {
-        writeAll(outFd, usageText().toLocal8Bit());
-        return kExitSucceeded;
-    }
-    if (commandLine.version) {
-        writeAll(
-            outFd, QStringLiteral("quillsift-copy (Quill Sift) " QS_VERSION "\n").toLocal8Bit());
-        return kExitSucceeded;
-    }
+    if (commandLine.help)
+        return printText(outFd, errFd, usageText());
+    if (commandLine.version)
+        return printText(
+            outFd, errFd, QStringLiteral("quillsift-copy (Quill Sift) " QS_VERSION "\n"));
 
     tyConfig config;
     QString source;
@@ -297,7 +331,7 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         log.flush();
         // As in the window: an error that is not a copy's ends the run, without the log file.
         sayError(errFd, QStringLiteral("la copie s'est arrêtée : ") + error.message());
-        return kExitFailed;
+        return withOutputChecked(log, errFd, kExitFailed);
     }
     try {
         run.appendLogFile();
@@ -305,9 +339,9 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         sayError(errFd,
             QStringLiteral("impossible d'ajouter le journal au fichier ") + quoted(config.LogFile)
                 + QStringLiteral(" : ") + error.message());
-        return kExitFailed;
+        return withOutputChecked(log, errFd, kExitFailed);
     }
-    return run.tally().errors > 0 ? kExitFailed : kExitSucceeded;
+    return withOutputChecked(log, errFd, run.tally().errors > 0 ? kExitFailed : kExitSucceeded);
 }
 
 } // namespace cli
