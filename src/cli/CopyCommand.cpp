@@ -1,6 +1,7 @@
 #include "cli/CopyCommand.h"
 
 #include "copy/CopyEngine.h"
+#include "copy/PackedLines.h"
 #include "platform/Error.h"
 #include "platform/ErrorText.h"
 #include "platform/Paths.h"
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <stop_token>
 #include <sys/stat.h>
@@ -55,16 +57,17 @@ QString quoted(const QString &text)
     return QStringLiteral("« ") + text + QStringLiteral(" »");
 }
 
-// The lines stay in memory for the log file, and each one goes out as it is logged: at once
-// to a terminal; to a pipe or a file in pieces of up to 64 KiB and at least every 100 ms
-// (also while one long copy runs), since a write per line would cost a copy of many small
-// files a third of its time.
+// The lines stay in memory, packed, when the log file is to get them, and each one goes out
+// as it is logged: at once to a terminal; to a pipe or a file in pieces of up to 64 KiB and at
+// least every 100 ms (also while one long copy runs), since a write per line would cost a copy
+// of many small files a third of its time.
 class ConsoleLog : public LogSink
 {
 public:
-    explicit ConsoleLog(int fd)
+    ConsoleLog(int fd, bool keepLines)
         : m_fd(fd)
         , m_lineByLine(::isatty(fd) == 1)
+        , m_keepLines(keepLines)
     {
         if (!m_lineByLine) {
             m_flusher = std::jthread([this](std::stop_token stop) {
@@ -81,7 +84,8 @@ public:
 
     void append(const QString &line) override
     {
-        m_lines.append(line);
+        if (m_keepLines)
+            m_lines.append(line);
         const std::lock_guard lock(m_mutex);
         if (m_fd < 0)
             return;
@@ -105,30 +109,87 @@ public:
         writePending();
     }
 
+    // The errno of the write that failed (after flush), or 0.
+    int writeError()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_writeError;
+    }
+
 private:
     static constexpr qsizetype kPiece = 64 * 1024;
 
     // With m_mutex held.
     void writePending()
     {
-        if (m_fd >= 0 && !m_pending.isEmpty() && !writeAll(m_fd, m_pending))
-            m_fd = -1; // the reader is gone; the copy goes on
+        errno = 0;
+        if (m_fd >= 0 && !m_pending.isEmpty() && !writeAll(m_fd, m_pending)) {
+            // A full disk or a reader that went away: the copy goes on, and says so at the end.
+            m_writeError = errno != 0 ? errno : EIO;
+            m_fd = -1;
+        }
         m_pending.clear();
     }
 
     int m_fd;
     const bool m_lineByLine;
+    const bool m_keepLines;
+    int m_writeError = 0;
     QByteArray m_pending;
     std::mutex m_mutex;
     std::condition_variable_any m_wake;
-    QList<QString> m_lines;
+    PackedLines m_lines;
     std::jthread m_flusher; // last: stopped before the rest goes
 };
+
+// As coreutils do: a standard output that could not be written (a full disk, a closed pipe)
+// is an error that the exit status tells, once the copy has ended.
+int withOutputChecked(ConsoleLog &log, int errFd, int status)
+{
+    log.flush();
+    if (const int error = log.writeError()) {
+        sayError(errFd,
+            QStringLiteral("erreur d'écriture sur la sortie standard : ")
+                + platform::sysErrorMessage(error));
+        return kExitFailed;
+    }
+    return status;
+}
+
+// A --help or --version text; a failed write ends with status 1, as for the log lines.
+int printText(int outFd, int errFd, const QString &text)
+{
+    errno = 0;
+    if (writeAll(outFd, printed(text)))
+        return kExitSucceeded;
+    sayError(errFd,
+        QStringLiteral("erreur d'écriture sur la sortie standard : ")
+            + platform::sysErrorMessage(errno != 0 ? errno : EIO));
+    return kExitFailed;
+}
+
+// The folder the kernel reaches through the typed text: ".." goes up from where the names
+// before it lead, links followed, as `ls link/..` sees it, and not by cutting the text. A text
+// without ".." keeps its names, links included, as the copy window logs them. 0 or errno.
+int folderAsTheKernelWalksIt(const QString &typed, QString &full)
+{
+    const QStringList names = typed.split(u'/');
+    const qsizetype last = names.lastIndexOf(QStringLiteral(".."));
+    if (last < 0)
+        return platform::fullPathName(typed, full);
+    const QByteArray head = platform::encodePath(names.mid(0, last + 1).join(u'/'));
+    char *resolved = ::realpath(head.constData(), nullptr);
+    if (!resolved)
+        return errno;
+    const QString base = platform::decodePath(QByteArray(resolved));
+    std::free(resolved);
+    return platform::fullPathName(base + u'/' + names.mid(last + 1).join(u'/'), full);
+}
 
 // An empty text when the path names an existing folder, else why not.
 QString checkFolder(const QString &typed, const QString &role, QString &full)
 {
-    if (platform::fullPathName(typed, full) != 0 || !platform::directoryExists(full)) {
+    if (folderAsTheKernelWalksIt(typed, full) != 0 || !platform::directoryExists(full)) {
         if (!full.isEmpty() && platform::fileExists(full))
             return QStringLiteral("le dossier ") + role + u' ' + quoted(typed)
                 + QStringLiteral(" est un fichier");
@@ -228,8 +289,8 @@ QString usageText()
             "\n"
             "Code de retour :\n"
             "  0  aucun fichier n'a échoué\n"
-            "  1  au moins une copie a échoué (ligne « Erreur: »), ou le journal n'a pas pu\n"
-            "     être ajouté au fichier journal\n"
+            "  1  au moins une copie a échoué (ligne « Erreur: »), le journal n'a pas pu\n"
+            "     être ajouté au fichier journal, ou la sortie standard n'a pas pu être écrite\n"
             "  2  erreur d'utilisation ou de réglages ; rien n'a été copié\n");
 }
 
@@ -243,14 +304,11 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
             printed(QStringLiteral("Essayez « quillsift-copy --help » pour en savoir plus.\n")));
         return kExitUsage;
     }
-    if (commandLine.help) {
-        writeAll(outFd, printed(usageText()));
-        return kExitSucceeded;
-    }
-    if (commandLine.version) {
-        writeAll(outFd, printed(QStringLiteral("quillsift-copy (Quill Sift) " QS_VERSION "\n")));
-        return kExitSucceeded;
-    }
+    if (commandLine.help)
+        return printText(outFd, errFd, usageText());
+    if (commandLine.version)
+        return printText(
+            outFd, errFd, QStringLiteral("quillsift-copy (Quill Sift) " QS_VERSION "\n"));
 
     tyConfig config;
     QString source;
@@ -266,7 +324,8 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         return kExitUsage;
     }
 
-    ConsoleLog log(outFd);
+    // Only the log file reads the lines again, and a dry run appends nothing to it.
+    ConsoleLog log(outFd, !commandLine.dryRun && !config.LogFile.isEmpty());
     CopyRun run(config, platform::includeTrailingDelimiter(source),
         platform::includeTrailingDelimiter(destination), log, [] {});
     run.setDryRun(commandLine.dryRun);
@@ -278,7 +337,7 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         log.flush();
         // As in the window: an error that is not a copy's ends the run, without the log file.
         sayError(errFd, QStringLiteral("la copie s'est arrêtée : ") + error.message());
-        return kExitFailed;
+        return withOutputChecked(log, errFd, kExitFailed);
     }
     try {
         run.appendLogFile();
@@ -286,9 +345,9 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         sayError(errFd,
             QStringLiteral("impossible d'ajouter le journal au fichier ") + quoted(config.LogFile)
                 + QStringLiteral(" : ") + error.message());
-        return kExitFailed;
+        return withOutputChecked(log, errFd, kExitFailed);
     }
-    return run.tally().errors > 0 ? kExitFailed : kExitSucceeded;
+    return withOutputChecked(log, errFd, run.tally().errors > 0 ? kExitFailed : kExitSucceeded);
 }
 
 } // namespace cli

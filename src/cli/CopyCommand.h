@@ -10,7 +10,8 @@ namespace cli {
 
 enum ExitStatus {
     kExitSucceeded = 0, // no file failed
-    kExitFailed = 1, // a copy failed ("Erreur" line), the run stopped or the log file failed
+    kExitFailed = 1, // a copy failed ("Erreur" line), the run stopped, the log file or
+                     // standard output failed
     kExitUsage = 2, // usage or settings error: nothing was copied
 };
 

@@ -373,19 +373,23 @@ void CopyRun::perFile(const QString &name)
     const QString target = m_repDst + name;
 
     if (m_config.DontReplace) {
-        if (platform::fileExists(target)) {
+        if (targetExists(name, target)) {
             addLog(u"Le fichier \"" + target + u"\" existe déjà.");
             ++m_tally.skipped;
             return;
         }
         addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
+        if (m_dryRun)
+            m_dryRunCopies.insert(name);
         copyOne(source, target, false);
         return;
     }
 
-    if (platform::fileExists(target))
+    if (targetExists(name, target))
         addLog(u"Attention: Le fichier \"" + target + u"\" existe déjà, il va être remplacé.");
     addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
+    if (m_dryRun)
+        m_dryRunCopies.insert(name);
     copyOne(source, target, true);
     if (m_pump)
         m_pump();
@@ -407,6 +411,11 @@ void CopyRun::copyOne(const QString &source, const QString &target, bool replace
     }
     ++m_tally.copied;
     m_tally.bytes += bytes;
+}
+
+bool CopyRun::targetExists(const QString &name, const QString &target) const
+{
+    return (m_dryRun && m_dryRunCopies.contains(name)) || platform::fileExists(target);
 }
 
 void CopyRun::logError(const QString &message)

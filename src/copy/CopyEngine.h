@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -106,6 +107,8 @@ private:
     void sweepDestinationOnce();
     // The copy of one file and its outcome's line and count.
     void copyOne(const QString &source, const QString &target, bool replace);
+    // A file at the target, or, in a dry run, a copy the run would have made there.
+    bool targetExists(const QString &name, const QString &target) const;
     void logError(const QString &message);
 
     const tyConfig &m_config;
@@ -120,6 +123,8 @@ private:
     QString m_stampText;
     bool m_swept = false;
     bool m_dryRun = false;
+    // The names a dry run would have copied, so that a file selected again reads as in a run.
+    QSet<QString> m_dryRunCopies;
     bool m_verify = false;
     CopyTally m_tally;
     std::jthread m_sweeper;

@@ -1,16 +1,9 @@
 #include "copy/LogModel.h"
 
 #include <QSize>
-#include <QStringEncoder>
 
 #include <algorithm>
 #include <limits>
-
-namespace {
-
-constexpr qsizetype kBlockSize = 1024 * 1024;
-
-} // namespace
 
 LogModel::LogModel(QObject *parent)
     : QAbstractListModel(parent)
@@ -19,26 +12,12 @@ LogModel::LogModel(QObject *parent)
 
 void LogModel::append(const QString &line)
 {
-    QStringEncoder encoder(QStringEncoder::Utf8);
-    const qsizetype needed = encoder.requiredSpace(line.size());
-    if (m_blocks.empty() || m_blocks.back().capacity - m_blocks.back().used < needed) {
-        Block block;
-        block.capacity = std::max(kBlockSize, needed);
-        block.bytes = std::make_unique_for_overwrite<char[]>(size_t(block.capacity));
-        m_blocks.push_back(std::move(block));
-    }
-    Block &block = m_blocks.back();
-    char *begin = block.bytes.get() + block.used;
-    const char *end = encoder.appendToBuffer(begin, line);
-    m_lines.push_back({ quint32(m_blocks.size() - 1), quint32(block.used), quint32(end - begin),
-        quint32(line.size()) });
-    block.used += end - begin;
+    m_lines.append(line);
 }
 
 QString LogModel::at(qsizetype index) const
 {
-    const Line &line = m_lines[size_t(index)];
-    return QString::fromUtf8(m_blocks[line.block].bytes.get() + line.offset, qsizetype(line.size));
+    return m_lines.at(index);
 }
 
 qsizetype LogModel::nextErrorRow(qsizetype row) const
@@ -80,12 +59,11 @@ void LogModel::setItemSize(int characterWidth, int height)
 
 bool LogModel::publish()
 {
-    const qsizetype total
-        = std::min<qsizetype>(qsizetype(m_lines.size()), std::numeric_limits<int>::max());
+    const qsizetype total = std::min<qsizetype>(m_lines.size(), std::numeric_limits<int>::max());
     if (total <= m_published)
         return false;
     for (qsizetype i = m_published; i < total; ++i)
-        m_longest = std::max(m_longest, qsizetype(m_lines[size_t(i)].characters));
+        m_longest = std::max(m_longest, m_lines.characters(i));
     beginInsertRows(QModelIndex(), int(m_published), int(total - 1));
     m_published = total;
     endInsertRows();

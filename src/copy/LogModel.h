@@ -1,16 +1,15 @@
 #pragma once
 
 #include "copy/CopyEngine.h"
+#include "copy/PackedLines.h"
 
 #include <QAbstractListModel>
 
-#include <memory>
 #include <vector>
 
 // The copy window's log list: every line the run adds is kept here at once (and saved from
 // here), while the view is told of new lines in batches, when the window chooses to.
-// Adding a line is then a plain append however long the log grows. The lines are kept as
-// UTF-8 in large blocks, at about half the memory of one string each.
+// Adding a line is then a plain append however long the log grows.
 class LogModel : public QAbstractListModel, public LogSink
 {
     Q_OBJECT
@@ -19,7 +18,7 @@ public:
     explicit LogModel(QObject *parent = nullptr);
 
     void append(const QString &line) override;
-    qsizetype size() const override { return qsizetype(m_lines.size()); }
+    qsizetype size() const override { return m_lines.size(); }
     QString at(qsizetype index) const override;
     void markError() override { m_errorRows.push_back(size() - 1); }
 
@@ -38,22 +37,7 @@ public:
     bool publish();
 
 private:
-    struct Block
-    {
-        std::unique_ptr<char[]> bytes;
-        qsizetype capacity = 0;
-        qsizetype used = 0;
-    };
-    struct Line
-    {
-        quint32 block;
-        quint32 offset;
-        quint32 size; // bytes
-        quint32 characters; // UTF-16 units
-    };
-
-    std::vector<Block> m_blocks; // filled in turn; a line never moves
-    std::vector<Line> m_lines;
+    PackedLines m_lines;
     std::vector<qsizetype> m_errorRows; // ascending
     qsizetype m_published = 0;
     qsizetype m_longest = 0;

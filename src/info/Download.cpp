@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -18,12 +19,11 @@ namespace info {
 
 namespace {
 
-constexpr long kConnectTimeoutMs = 10'000;
-constexpr long kTransferTimeoutMs = 30'000;
 constexpr long kMaxRedirections = 5;
 constexpr int kNameAttempts = 100;
 
 QString testCaFile;
+std::chrono::milliseconds testTimeoutCap { 0 };
 
 struct Sink
 {
@@ -75,13 +75,17 @@ struct CurlDeleter
     void operator()(CURL *curl) const { curl_easy_cleanup(curl); }
 };
 
-bool fetch(const QByteArray &url, Sink &sink)
+DownloadResult fetch(const QByteArray &url, Sink &sink, std::chrono::milliseconds timeout)
 {
     if (!curlReady())
-        return false;
+        return DownloadResult::Failed;
     const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl)
-        return false;
+        return DownloadResult::Failed;
+    if (testTimeoutCap.count() > 0)
+        timeout = std::min(timeout, testTimeoutCap);
+    // At least a millisecond: 0 would mean no time-out at all to libcurl.
+    const long timeoutMs = long(std::max<std::chrono::milliseconds::rep>(timeout.count(), 1));
     CURL *c = curl.get();
     const QByteArray caFile = platform::encodePath(testCaFile);
     bool set = curl_easy_setopt(c, CURLOPT_URL, url.constData()) == CURLE_OK
@@ -92,8 +96,8 @@ bool fetch(const QByteArray &url, Sink &sink)
         && curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L) == CURLE_OK
         && curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK
         && curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK
-        && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs) == CURLE_OK
-        && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, kTransferTimeoutMs) == CURLE_OK
+        && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs) == CURLE_OK
+        && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMs) == CURLE_OK
         && curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxDownloadBytes)) == CURLE_OK
         && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK
         && curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &writeBody) == CURLE_OK
@@ -101,12 +105,15 @@ bool fetch(const QByteArray &url, Sink &sink)
     if (set && !caFile.isEmpty())
         set = curl_easy_setopt(c, CURLOPT_CAINFO, caFile.constData()) == CURLE_OK;
     if (!set)
-        return false;
-    if (curl_easy_perform(c) != CURLE_OK || sink.failed)
-        return false;
+        return DownloadResult::Failed;
+    const CURLcode code = curl_easy_perform(c);
+    if (code == CURLE_OPERATION_TIMEDOUT)
+        return DownloadResult::TimedOut;
+    if (code != CURLE_OK || sink.failed)
+        return DownloadResult::Failed;
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status < 300;
+    return status >= 200 && status < 300 ? DownloadResult::Succeeded : DownloadResult::Failed;
 }
 
 } // namespace
@@ -189,28 +196,34 @@ TempFile MakeTempFileName(const QString &extension)
     return file;
 }
 
-bool DownloadUrlToFile(const QString &url, TempFile &file)
+DownloadResult DownloadUrlToFile(
+    const QString &url, TempFile &file, std::chrono::milliseconds timeout)
 {
     if (!file.isValid())
-        return false;
+        return DownloadResult::Failed;
     try {
         if (::ftruncate(file.handle(), 0) != 0)
-            return false;
+            return DownloadResult::Failed;
         Sink sink;
         sink.fd = file.handle();
-        const bool ok = fetch(url.toUtf8(), sink);
-        if (!ok)
+        const DownloadResult result = fetch(url.toUtf8(), sink, timeout);
+        if (result != DownloadResult::Succeeded)
             discardContent(file.handle());
-        return ok;
+        return result;
     } catch (...) {
         discardContent(file.handle());
-        return false;
+        return DownloadResult::Failed;
     }
 }
 
 void setDownloadCaFileForTesting(const QString &caFile)
 {
     testCaFile = caFile;
+}
+
+void setDownloadTimeoutCapForTesting(std::chrono::milliseconds cap)
+{
+    testTimeoutCap = cap;
 }
 
 } // namespace info

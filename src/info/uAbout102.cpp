@@ -50,11 +50,12 @@ QString executableName()
 
 // Fetches the update file into its own temporary file and reads one value from it. False when
 // the download failed; the temporary file is gone either way.
-bool fetchUpdateValue(const QString &section, const QString &key, QString &value)
+bool fetchUpdateValue(
+    UpdateFetches &fetches, const QString &section, const QString &key, QString &value)
 {
     value.clear();
     info::TempFile file = info::MakeTempFileName(u".tmp"_s);
-    if (!file.isValid() || !info::DownloadUrlToFile(UpdateFileUrl(), file))
+    if (!file.isValid() || !fetches.download(file))
         return false;
     struct stat st
     {
@@ -295,19 +296,35 @@ TVersionNumber ParseVersionText(const QString &text)
     return { parts[0], parts[1], parts[2], std::uint16_t(leadingNumber(rest)) };
 }
 
-bool IsNewVersionAvailable()
+UpdateFetches::UpdateFetches()
+    : m_deadline(std::chrono::steady_clock::now() + info::kUpdateFileTimeout)
+{
+}
+
+bool UpdateFetches::download(info::TempFile &file)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_deadline - std::chrono::steady_clock::now());
+    if (m_timedOut || left.count() <= 0)
+        return false;
+    const info::DownloadResult result = info::DownloadUrlToFile(UpdateFileUrl(), file, left);
+    m_timedOut = result == info::DownloadResult::TimedOut;
+    return result == info::DownloadResult::Succeeded;
+}
+
+bool IsNewVersionAvailable(UpdateFetches &fetches)
 {
     QString published;
-    if (!fetchUpdateValue(u"file1"_s, u"newversion"_s, published))
+    if (!fetchUpdateValue(fetches, u"file1"_s, u"newversion"_s, published))
         return false;
     const TVersionNumber running = GetRunningVersion();
     return ParseVersionText(published) > running;
 }
 
-QString ReadUpdateNews()
+QString ReadUpdateNews(UpdateFetches &fetches)
 {
     QString news;
-    if (!fetchUpdateValue(u"update"_s, u"descr"_s, news))
+    if (!fetchUpdateValue(fetches, u"update"_s, u"descr"_s, news))
         return {};
     return news.replace(u"\\n"_s, u"\n"_s, Qt::CaseInsensitive);
 }
@@ -519,8 +536,9 @@ void TfrmAbout102::FormCreate()
     imgBug->hide();
     lblApplicationTitle->setText(QGuiApplication::applicationName());
     lblVersion->setText(u"Version "_s + about::GetRunningVersionText());
-    lblNewVersion->setVisible(about::IsNewVersionAvailable());
-    memNews->setPlainText(about::ReadUpdateNews());
+    about::UpdateFetches fetches;
+    lblNewVersion->setVisible(about::IsNewVersionAvailable(fetches));
+    memNews->setPlainText(about::ReadUpdateNews(fetches));
     lblWindowsVersion->setText(about::FormatOperatingSystem(about::CurrentOperatingSystem()));
     about::fitLine(lblWindowsVersion, 442);
     lblCompilerVersion->setText(u"Compiled with "_s + about::GetCompilerVersionText());

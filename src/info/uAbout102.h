@@ -1,11 +1,14 @@
 #pragma once
 
+#include "info/Download.h"
 #include "info/VersionInfoReader.h"
 
 #include <QByteArrayView>
 #include <QDialog>
 #include <QString>
 #include <QUrl>
+
+#include <chrono>
 
 class QLabel;
 class QPlainTextEdit;
@@ -62,12 +65,27 @@ namespace about {
 TVersionNumber GetRunningVersion();
 QString GetRunningVersionText();
 
+// The fetches of the update file for one opening of the box share one time-out, so that a
+// silent server holds the box at most that long in all; once one fetch has timed out, the
+// next is not tried. A fetch that fails at once leaves the time to the next.
+class UpdateFetches
+{
+public:
+    UpdateFetches();
+    // Downloads the update file into file; false when that failed or was not tried.
+    bool download(info::TempFile &file);
+
+private:
+    std::chrono::steady_clock::time_point m_deadline;
+    bool m_timedOut = false;
+};
+
 // Whether the update file announces a higher version than the running one; false when it
 // cannot be fetched.
-bool IsNewVersionAvailable();
+bool IsNewVersionAvailable(UpdateFetches &fetches);
 // The update file's news, its "\n" and "\N" turned into line feeds; empty when it cannot be
 // fetched.
-QString ReadUpdateNews();
+QString ReadUpdateNews(UpdateFetches &fetches);
 
 // The update file's address: "/files/" and the executable's own name with the extension ".INF".
 QString UpdateFileUrl();

@@ -60,7 +60,7 @@ void SendUsagePingFor(const QString &originalFileName)
     const QString address = info::analyticsUrl() + u"/statistiques/piwik.php?idsite="_s
         + QString::number(site) + u"&rec=1"_s;
     // The answer is never read; the response file goes with `response`, success or not.
-    info::DownloadUrlToFile(address, response);
+    info::DownloadUrlToFile(address, response, info::kPingTimeout);
 }
 
 } // namespace piwik

@@ -72,6 +72,8 @@ const char16_t *knownText(int code)
         return u"Le fichier n'est plus accessible sur le serveur.";
     case ETIMEDOUT:
         return u"Le délai d'attente a expiré.";
+    case EPIPE: // the reader of a pipe went away
+        return u"Le canal de communication a été fermé.";
     default:
         return nullptr;
     }

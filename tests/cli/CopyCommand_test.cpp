@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,10 +52,14 @@ protected:
         makeDir(QStringLiteral("config"));
     }
 
-    // The program with its own XDG_CONFIG_HOME, in the test's folder unless told.
-    Outcome run(const QStringList &arguments, const QString &workingDirectory = {}) const
+    // The program with its own XDG_CONFIG_HOME, in the test's folder unless told; prepare
+    // may redirect its channels before it starts.
+    Outcome run(const QStringList &arguments, const QString &workingDirectory = {},
+        const std::function<void(QProcess &)> &prepare = {}) const
     {
         QProcess process;
+        if (prepare)
+            prepare(process);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), file(QStringLiteral("config")));
         environment.insert(QStringLiteral("HOME"), file(QStringLiteral("home")));
@@ -564,6 +569,89 @@ TEST_F(CopyCommandTest, relativeFolders_areLoggedAsFullPaths)
     EXPECT_EQ(outcome.lines(),
         expand({ QStringLiteral("Filtre: \"a.txt\"  (\"a.txt\")"),
             QStringLiteral("Copie du fichier \"{src}/a.txt\" vers \"{dst}/a.txt\"") }));
+}
+
+// ".." in a folder argument goes up from where the names before it lead, links followed, as
+// `ls link/..` shows: here from deep/dir to deep, not back to the current folder.
+TEST_F(CopyCommandTest, dotDotAfterALink_goesUpFromTheLinkTarget)
+{
+    writeFile(QStringLiteral("deep/a.txt"), "deep");
+    makeDir(QStringLiteral("deep/dir"));
+    makeDir(QStringLiteral("dst/inner"));
+    writeFile(QStringLiteral("here.txt"), "here");
+    ASSERT_TRUE(QFile::link(QStringLiteral("deep/dir"), file(QStringLiteral("link"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("dst/inner"), file(QStringLiteral("into"))));
+    const QString deep = QFileInfo(file(QStringLiteral("deep"))).canonicalFilePath();
+    const QString target = QFileInfo(dst).canonicalFilePath();
+    settings(kPlain);
+
+    const Outcome outcome = run({ QStringLiteral("--settings"), QStringLiteral("settings.ini"),
+        QStringLiteral("link/.."), file(QStringLiteral("into/../")), QStringLiteral("*.txt") });
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.lines(),
+        QStringList({ QStringLiteral("Filtre: \"*.txt\"  (\"*.txt\")"),
+            QStringLiteral("Copie du fichier \"%1/a.txt\" vers \"%2/a.txt\"").arg(deep, target) }));
+    EXPECT_EQ(entries(dst), QStringList({ QStringLiteral("a.txt"), QStringLiteral("inner") }));
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "deep");
+}
+
+// As coreutils do: a standard output that cannot be written is told on standard error, once
+// the copy has ended, and the exit status is 1; the copy and the log file are whole.
+TEST_F(CopyCommandTest, standardOutputThatCannotBeWritten_isToldAfterTheCopyWithStatus1)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("src/b.txt"), "beta");
+    const QString journal = file(QStringLiteral("journal.log"));
+    const QString withJournal = settings(kPlain + "LogFile=" + journal.toUtf8() + "\r\n");
+    const auto toFull
+        = [](QProcess &process) { process.setStandardOutputFile(QStringLiteral("/dev/full")); };
+    // The reader of the pipe is gone before the program writes to it.
+    const auto toClosedPipe = [](QProcess &process) {
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setChildProcessModifier([] {
+            int fds[2];
+            if (::pipe(fds) == 0) {
+                ::close(fds[0]);
+                ::dup2(fds[1], STDOUT_FILENO);
+                ::close(fds[1]);
+            }
+        });
+    };
+    const QString prefix
+        = QStringLiteral("quillsift-copy : erreur d'écriture sur la sortie standard : ");
+    const struct
+    {
+        const char *name;
+        std::function<void(QProcess &)> prepare;
+        QStringList arguments;
+        QString reason;
+        bool copies;
+    } cases[] = {
+        { "full disk", toFull,
+            { QStringLiteral("--settings"), withJournal, src, dst, QStringLiteral("*") },
+            QStringLiteral("Espace insuffisant sur le disque"), true },
+        { "closed pipe", toClosedPipe,
+            { QStringLiteral("--settings"), withJournal, src, dst, QStringLiteral("*") },
+            QStringLiteral("Le canal de communication a été fermé"), true },
+        { "--help to a full disk", toFull, { QStringLiteral("--help") },
+            QStringLiteral("Espace insuffisant sur le disque"), false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(dst).removeRecursively();
+        makeDir(QStringLiteral("dst"));
+        QFile::remove(journal);
+
+        const Outcome outcome = run(c.arguments, {}, c.prepare);
+
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(QString::fromUtf8(outcome.err), prefix + c.reason + u'\n');
+        if (c.copies) {
+            EXPECT_EQ(readFile(QStringLiteral("dst/b.txt")), "beta");
+            EXPECT_EQ(readBytes(journal).count("\r\n"), 3);
+        }
+    }
 }
 
 TEST_F(CopyCommandTest, doubleDash_endsTheOptions)

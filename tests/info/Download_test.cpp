@@ -23,6 +23,11 @@ protected:
     {
         return testsupport::readBytes(file.fileName());
     }
+    static bool fetched(const QString &url, info::TempFile &file)
+    {
+        return info::DownloadUrlToFile(url, file, info::kUpdateFileTimeout)
+            == info::DownloadResult::Succeeded;
+    }
 };
 
 } // namespace
@@ -65,7 +70,7 @@ TEST_F(DownloadTest, noTemporaryFolder_makesNoFileAndFetchesNothing)
     qputenv("TMPDIR", saved);
     EXPECT_FALSE(file.isValid());
     server->setResponse("/x", { 200, "body", {}, true });
-    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    EXPECT_FALSE(fetched(server->url() + u"/x"_s, file));
     EXPECT_TRUE(server->requests().isEmpty());
 }
 
@@ -95,7 +100,7 @@ TEST_F(DownloadTest, answers_onlyACompleteSuccessCountsAndAtMostOneMebibyteIsSto
         server->setResponse("/case", c.response);
         info::TempFile file = info::MakeTempFileName(u".tmp"_s);
         ASSERT_TRUE(file.isValid());
-        EXPECT_EQ(info::DownloadUrlToFile(server->url() + u"/case?q=1"_s, file), c.ok);
+        EXPECT_EQ(fetched(server->url() + u"/case?q=1"_s, file), c.ok);
         EXPECT_EQ(contentOf(file), c.stored);
         EXPECT_EQ(server->requests().constLast().target, QByteArray("/case?q=1"));
         file.remove();
@@ -115,9 +120,9 @@ TEST_F(DownloadTest, redirections_areFollowedUpToFive)
     server->setResponse("/final", { 200, "arrived", {}, true });
 
     info::TempFile file = info::MakeTempFileName(u".tmp"_s);
-    EXPECT_TRUE(info::DownloadUrlToFile(server->url() + u"/r2"_s, file)); // five redirections
+    EXPECT_TRUE(fetched(server->url() + u"/r2"_s, file)); // five redirections
     EXPECT_EQ(contentOf(file), QByteArray("arrived"));
-    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/r1"_s, file)); // six
+    EXPECT_FALSE(fetched(server->url() + u"/r1"_s, file)); // six
     EXPECT_TRUE(contentOf(file).isEmpty());
 }
 
@@ -127,13 +132,13 @@ TEST_F(DownloadTest, plainHttp_isRefusedAlsoAsARedirection)
     const QString plainUrl = u"http://127.0.0.1:%1/x"_s.arg(plain.port());
     info::TempFile file = info::MakeTempFileName(u".tmp"_s);
 
-    EXPECT_FALSE(info::DownloadUrlToFile(plainUrl, file));
+    EXPECT_FALSE(fetched(plainUrl, file));
 
     server->setResponse("/to-http", { 302, {}, { { "Location", plainUrl.toUtf8() } }, true });
-    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/to-http"_s, file));
+    EXPECT_FALSE(fetched(server->url() + u"/to-http"_s, file));
     EXPECT_EQ(server->requests().size(), 1);
 
-    EXPECT_FALSE(info::DownloadUrlToFile(u"file:///etc/hostname"_s, file));
+    EXPECT_FALSE(fetched(u"file:///etc/hostname"_s, file));
     EXPECT_TRUE(contentOf(file).isEmpty());
     EXPECT_EQ(plain.connections(), 0);
 }
@@ -145,15 +150,66 @@ TEST_F(DownloadTest, untrustedCertificateOrClosedPort_fails)
 
     const testinfo::HttpsServer other(makeDir(u"other"_s));
     info::setDownloadCaFileForTesting(other.caFile());
-    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    EXPECT_FALSE(fetched(server->url() + u"/x"_s, file));
     info::setDownloadCaFileForTesting(QString()); // the system's certificates
-    EXPECT_FALSE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    EXPECT_FALSE(fetched(server->url() + u"/x"_s, file));
     EXPECT_TRUE(server->requests().isEmpty());
 
     info::setDownloadCaFileForTesting(server->caFile());
-    EXPECT_FALSE(
-        info::DownloadUrlToFile(u"https://127.0.0.1:%1/x"_s.arg(testinfo::closedPort()), file));
-    EXPECT_TRUE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    // Refused at once: a failure, not a time-out, so that the About box still tries again.
+    EXPECT_EQ(info::DownloadUrlToFile(u"https://127.0.0.1:%1/x"_s.arg(testinfo::closedPort()), file,
+                  info::kUpdateFileTimeout),
+        info::DownloadResult::Failed);
+    EXPECT_TRUE(fetched(server->url() + u"/x"_s, file));
+}
+
+// Each way a server can stay silent ends at the time-out, as a time-out, with nothing stored.
+TEST_F(DownloadTest, silentServers_timeOutAndStoreNothing)
+{
+    info::setDownloadTimeoutCapForTesting(std::chrono::milliseconds(300));
+    server->setResponse("/silent", { 200, "never sent", {}, true, true });
+    testinfo::PlainListener plain;
+    const testinfo::FullListener full;
+    ASSERT_TRUE(full.isReady());
+    const struct
+    {
+        const char *what;
+        QString url;
+    } cases[] = {
+        { "reads the request and never answers", server->url() + u"/silent"_s },
+        { "accepts but never speaks TLS", u"https://127.0.0.1:%1/x"_s.arg(plain.port()) },
+        { "connection never comes up", u"https://127.0.0.1:%1/x"_s.arg(full.port()) },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        info::TempFile file = info::MakeTempFileName(u".tmp"_s);
+        EXPECT_EQ(info::DownloadUrlToFile(c.url, file, info::kPingTimeout),
+            info::DownloadResult::TimedOut);
+        EXPECT_TRUE(contentOf(file).isEmpty());
+    }
+    EXPECT_EQ(server->requests().size(), 1);
+    EXPECT_EQ(plain.connections(), 1);
+}
+
+// The README and the manual tell users how long a silent server can hold a window.
+TEST(DownloadTimeoutTest, documentedTimeouts_areTheOnesUsed)
+{
+    const auto seconds = [](std::chrono::milliseconds timeout) {
+        return QString::number(std::chrono::duration_cast<std::chrono::seconds>(timeout).count());
+    };
+    const auto text = [](const char *relative) {
+        return QString::fromUtf8(
+            testsupport::readBytes(QStringLiteral(QS_SOURCE_DIR "/") + QLatin1StringView(relative)))
+            .simplified();
+    };
+    const QString readme = text("README.md");
+    const QString manual = text("data/man/quillsift.1.in");
+    EXPECT_TRUE(readme.contains(u"at most "_s + seconds(info::kPingTimeout) + u" s"_s));
+    EXPECT_TRUE(
+        readme.contains(u"at most "_s + seconds(info::kUpdateFileTimeout) + u" s in all"_s));
+    EXPECT_TRUE(manual.contains(u"au plus "_s + seconds(info::kPingTimeout) + u" secondes"_s));
+    EXPECT_TRUE(manual.contains(
+        u"au plus "_s + seconds(info::kUpdateFileTimeout) + u" secondes en tout"_s));
 }
 
 TEST_F(DownloadTest, nameTakenOverMeanwhile_bodyStaysInOurFileAndStrangerIsKept)
@@ -166,7 +222,7 @@ TEST_F(DownloadTest, nameTakenOverMeanwhile_bodyStaysInOurFileAndStrangerIsKept)
     ASSERT_TRUE(QFile::rename(name, moved));
     ASSERT_TRUE(QFile::link(victim, name));
 
-    EXPECT_TRUE(info::DownloadUrlToFile(server->url() + u"/x"_s, file));
+    EXPECT_TRUE(fetched(server->url() + u"/x"_s, file));
     EXPECT_EQ(testsupport::readBytes(victim), QByteArray("precious"));
     EXPECT_EQ(testsupport::readBytes(moved), QByteArray("downloaded"));
 

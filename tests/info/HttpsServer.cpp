@@ -10,6 +10,7 @@
 #include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -79,7 +80,7 @@ void makeCertificate(EVP_PKEY *&key, X509 *&certificate)
         throw std::runtime_error("X509_sign");
 }
 
-int listenOnLoopback(quint16 &port)
+int listenOnLoopback(quint16 &port, int backlog = 16)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -90,7 +91,7 @@ int listenOnLoopback(quint16 &port)
     address.sin_port = 0;
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(fd, 16) != 0
+        || ::listen(fd, backlog) != 0
         || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         ::close(fd);
         return -1;
@@ -129,6 +130,20 @@ bool writeAll(SSL *ssl, const QByteArray &bytes)
 }
 
 } // namespace
+
+void HttpsServer::waitUntilGone(int client)
+{
+    for (;;) {
+        pollfd fds[2] = { { client, POLLIN, 0 }, { m_stopFd, POLLIN, 0 } };
+        if (::poll(fds, 2, -1) < 0)
+            continue;
+        if (fds[1].revents != 0)
+            return;
+        char byte;
+        if (fds[0].revents != 0 && ::recv(client, &byte, 1, MSG_DONTWAIT) <= 0)
+            return;
+    }
+}
 
 HttpsServer::HttpsServer(const QString &folder)
     : m_tls(std::make_unique<Tls>())
@@ -229,6 +244,12 @@ void HttpsServer::serve(int client)
                 m_requests.append(request);
                 response = m_responses.value(path, Response { 404, "missing", {}, true });
             }
+            if (response.silent) {
+                waitUntilGone(client);
+                SSL_free(ssl);
+                ERR_clear_error();
+                return;
+            }
             QByteArray answer = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
                 + reasonPhrase(response.status) + "\r\n";
             for (const auto &[name, value] : response.headers)
@@ -266,6 +287,38 @@ int PlainListener::connections()
         ::close(client);
         ++m_count;
     }
+}
+
+FullListener::FullListener()
+{
+    // With a backlog of 0 the queue holds one connection; the second filler makes sure.
+    m_fd = listenOnLoopback(m_port, 0);
+    if (m_fd < 0)
+        return;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(m_port);
+    for (int i = 0; i < 2; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            return;
+        m_fillers.push_back(fd);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            && errno != EINPROGRESS)
+            return;
+    }
+    // The first filler is in the queue once its connection is up.
+    pollfd first { m_fillers.front(), POLLOUT, 0 };
+    m_ready = ::poll(&first, 1, 5000) == 1 && (first.revents & POLLOUT) != 0;
+}
+
+FullListener::~FullListener()
+{
+    for (const int fd : m_fillers)
+        ::close(fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 quint16 closedPort()

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // A small HTTPS server on 127.0.0.1 for the download tests: a certificate made at start for
 // 127.0.0.1 (self-signed, written as a PEM file to trust), canned answers by path, and a record
@@ -23,6 +24,8 @@ struct Response
     QList<QPair<QByteArray, QByteArray>> headers;
     // Without it the body simply runs until the connection closes.
     bool withContentLength = true;
+    // The request is read and recorded, then nothing is sent until the client goes away.
+    bool silent = false;
 };
 
 struct Request
@@ -53,6 +56,8 @@ private:
     struct Tls;
     void run();
     void serve(int client);
+    // Until the client closes its end, or the server stops.
+    void waitUntilGone(int client);
 
     std::unique_ptr<Tls> m_tls;
     QString m_caFile;
@@ -86,5 +91,27 @@ private:
 
 // A port of 127.0.0.1 on which nothing listens.
 quint16 closedPort();
+
+// A listener of 127.0.0.1 whose queue of connections is full and never emptied: the kernel
+// drops every further attempt, so a connection to it hangs as one to an address whose packets
+// a firewall drops.
+class FullListener
+{
+public:
+    FullListener();
+    ~FullListener();
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+
+    // False when the queue could not be seen to be full.
+    bool isReady() const { return m_ready; }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    std::vector<int> m_fillers;
+    quint16 m_port = 0;
+    bool m_ready = false;
+};
 
 } // namespace testinfo

@@ -33,6 +33,7 @@ protected:
     {
         info::setServerUrlsForTesting(QString(), QString());
         info::setDownloadCaFileForTesting(QString());
+        info::setDownloadTimeoutCapForTesting(std::chrono::milliseconds(0));
         server.reset();
     }
 

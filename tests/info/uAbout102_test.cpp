@@ -116,6 +116,51 @@ TEST_F(AboutTest, opening_fetchesTheUpdateFileTwiceAndLeavesNoFile)
     EXPECT_TRUE(temporaryFiles().isEmpty());
 }
 
+// A silent server holds the box for one time-out only: after a fetch that timed out the
+// second is not tried. A fetch that fails at once leaves the second its chance.
+TEST_F(AboutTest, silentServer_isAskedOnceAndTheBoxOpensWithoutNoticeNorNews)
+{
+    info::setDownloadTimeoutCapForTesting(std::chrono::milliseconds(300));
+    testinfo::PlainListener plain;
+    const testinfo::FullListener full;
+    ASSERT_TRUE(full.isReady());
+    const QString plainUrl = u"https://127.0.0.1:%1"_s.arg(plain.port());
+    const QString fullUrl = u"https://127.0.0.1:%1"_s.arg(full.port());
+    const struct
+    {
+        const char *what;
+        QString url; // empty: the local HTTPS server
+        Response response;
+        int attempts; // seen by the HTTPS server or the plain listener; -1: cannot be seen
+    } cases[] = {
+        { "reads the request and never answers", {}, { 200, "[file1]", {}, true, true }, 1 },
+        { "accepts but never speaks TLS", plainUrl, {}, 1 },
+        { "connection never comes up", fullUrl, {}, -1 },
+        { "no update file, at once", {}, { 404, "missing", {}, true }, 2 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const qsizetype before = server->requests().size();
+        const int plainBefore = plain.connections();
+        server->setResponse(updateFilePath(), c.response);
+        const QString url = c.url.isEmpty() ? server->url() : c.url;
+        info::setServerUrlsForTesting(url, url);
+        {
+            const TfrmAbout102 box;
+            EXPECT_FALSE(noticeShown(box));
+            EXPECT_TRUE(news(box).isEmpty());
+            EXPECT_EQ(control<QLabel>(box, u"lblVersion"_s)->text(), u"Version 1.4.2018.209"_s);
+        }
+        if (c.url.isEmpty()) {
+            EXPECT_EQ(server->requests().size() - before, c.attempts);
+        } else if (c.url == plainUrl) {
+            EXPECT_EQ(plain.connections() - plainBefore, c.attempts);
+        }
+        EXPECT_TRUE(temporaryFiles().isEmpty());
+    }
+    EXPECT_TRUE(testsupport::reportedErrors().isEmpty());
+}
+
 TEST_F(AboutTest, news_turnsBackslashNInEitherCaseIntoLineBreaks)
 {
     serveUpdateFile("[update]\r\ndescr=first\\nsecond\\Nthird \\ fourth\r\n");

@@ -70,6 +70,18 @@ TEST_F(UsagePingTest, nameFromTheResource_isUpperCasedThenLookedUp)
     }
 }
 
+// The start waits for one time-out at most: the ping gives up on a server that never answers,
+// silently, without a second try and without a file left.
+TEST_F(UsagePingTest, silentServer_isGivenUpOnceSilently)
+{
+    info::setDownloadTimeoutCapForTesting(std::chrono::milliseconds(300));
+    server->setResponse(kPingPath, { 200, "GIF89a", {}, true, true });
+    EXPECT_NO_THROW(SendUsagePing());
+    EXPECT_EQ(server->requests().size(), 1);
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+    EXPECT_TRUE(testsupport::reportedErrors().isEmpty());
+}
+
 TEST_F(UsagePingTest, siteTable_comparesWholeUpperCaseNames)
 {
     EXPECT_EQ(piwik::SiteNumberOf(u"QUILLSIFT.EXE"_s), 14);

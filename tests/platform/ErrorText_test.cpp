@@ -24,6 +24,7 @@ TEST(ErrorTextTest, knownCodes_haveFrenchTextsWithoutFinalStop)
         { EEXIST, u"Le fichier existe"_s },
         { ENOSPC, u"Espace insuffisant sur le disque"_s },
         { ENAMETOOLONG, u"Le nom de fichier ou l'extension est trop long"_s },
+        { EPIPE, u"Le canal de communication a été fermé"_s },
         { 12345, u"Erreur système 12345"_s },
         { -1, u"Erreur système -1"_s },
     };
