@@ -234,6 +234,8 @@ QString parseCopyCommandLine(const QStringList &arguments, CopyCommandLine &comm
             commandLine.dryRun = true;
         } else if (argument == u"--verify") {
             commandLine.verify = true;
+        } else if (argument == u"--no-sync") {
+            commandLine.noSync = true;
         } else if (argument == u"--help") {
             commandLine.help = true;
         } else if (argument == u"--version") {
@@ -275,6 +277,8 @@ QString usageText()
                "au\n"
                "                     fichier journal\n"
                "  --verify           relit chaque fichier copié et le compare à sa source\n"
+               "  --no-sync          rend la main sans attendre que les fichiers copiés soient\n"
+               "                     écrits sur le support de destination\n"
                "  --settings FICHIER lit les réglages dans FICHIER au lieu de\n"
                "                     ")
         + settingsPaths().FFichConfig
@@ -289,8 +293,9 @@ QString usageText()
             "\n"
             "Code de retour :\n"
             "  0  aucun fichier n'a échoué\n"
-            "  1  au moins une copie a échoué (ligne « Erreur: »), le journal n'a pas pu\n"
-            "     être ajouté au fichier journal, ou la sortie standard n'a pas pu être écrite\n"
+            "  1  au moins une copie a échoué (ligne « Erreur: »), les fichiers copiés n'ont\n"
+            "     pas pu être écrits sur le support, le journal n'a pas pu être ajouté au\n"
+            "     fichier journal, ou la sortie standard n'a pas pu être écrite\n"
             "  2  erreur d'utilisation ou de réglages ; rien n'a été copié\n");
 }
 
@@ -330,11 +335,18 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         platform::includeTrailingDelimiter(destination), log, [] {});
     run.setDryRun(commandLine.dryRun);
     run.setVerify(commandLine.verify);
+    // Before the exit, the copies are written out to the device (a stick may be pulled
+    // right after), also when an error ended the run.
+    const auto flushCopies = [&] {
+        if (!commandLine.noSync)
+            run.flushDestination();
+        log.flush();
+    };
     try {
         run.runFilters(commandLine.filters);
-        log.flush();
+        flushCopies();
     } catch (const AppError &error) {
-        log.flush();
+        flushCopies();
         // As in the window: an error that is not a copy's ends the run, without the log file.
         sayError(errFd, QStringLiteral("la copie s'est arrêtée : ") + error.message());
         return withOutputChecked(log, errFd, kExitFailed);

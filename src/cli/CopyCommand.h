@@ -3,7 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// quillsift-copy [--dry-run] [--verify] [--settings FILE] SOURCE DESTINATION FILTER...
+// quillsift-copy [--dry-run] [--verify] [--no-sync] [--settings FILE] SOURCE DESTINATION
+//                FILTER...
 // The copy window's run, from a script: the log lines go to standard output as they are
 // logged, and the log is appended to the log file of the settings as a window run does.
 namespace cli {
@@ -19,6 +20,7 @@ struct CopyCommandLine
 {
     bool dryRun = false;
     bool verify = false;
+    bool noSync = false; // the copies are not flushed to the device before the exit
     bool help = false;
     bool version = false;
     bool hasSettingsFile = false;

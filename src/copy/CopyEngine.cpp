@@ -16,9 +16,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
@@ -358,13 +361,54 @@ void CopyRun::sweepDestinationOnce()
     m_swept = true;
     // Temporaries that a killed run left in the destination are removed beside the copy, on
     // a thread of their own, so that listing a large destination costs the run no time; a
-    // run that copies nothing never lists it. The locks keep it off this run's own
-    // temporaries.
+    // run that copies nothing never lists it. Their names keep it off this run's own
+    // temporaries, which it never opens.
     try {
         m_sweeper = std::jthread([folder = m_repDst] { platform::temporaries::sweep(folder); });
     } catch (const std::system_error &) {
         platform::temporaries::sweep(m_repDst);
     }
+}
+
+int CopyRun::flushDestination()
+{
+    if (!m_unflushed)
+        return 0;
+    m_unflushed = false;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    int error = 0;
+    const auto flush = [&, folder = m_repDst] {
+        const int result = platform::flushFileSystem(folder);
+        const std::lock_guard lock(mutex);
+        error = result;
+        done = true;
+        finished.notify_all();
+    };
+    std::thread flusher;
+    try {
+        flusher = std::thread(flush);
+    } catch (const std::system_error &) {
+        flush();
+    }
+    {
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(20), [&] { return done; })) {
+            if (!m_pump)
+                continue;
+            lock.unlock();
+            m_pump();
+            lock.lock();
+        }
+    }
+    if (flusher.joinable())
+        flusher.join();
+    if (error)
+        logError(QStringLiteral(
+                     "L'écriture des fichiers copiés sur le support de destination a échoué : ")
+            + platform::sysErrorMessage(error));
+    return error;
 }
 
 void CopyRun::perFile(const QString &name)
@@ -400,6 +444,7 @@ void CopyRun::copyOne(const QString &source, const QString &target, bool replace
     if (m_dryRun)
         return;
     sweepDestinationOnce();
+    m_unflushed = true;
     qint64 bytes = 0;
     try {
         CopyFileChecked(source, target, replace, &bytes);

@@ -85,6 +85,13 @@ public:
 
     const CopyTally &tally() const { return m_tally; }
 
+    // Writes what the run copied since the last flush out to the destination's storage, so
+    // that a device removed afterwards holds every copy: one syncfs of its file system,
+    // waited for on a thread of its own while the pump runs every 20 ms, so that a window
+    // stays responsive however slow the device. A failure is logged as an "Erreur" line and
+    // counted. Nothing to do after a dry run or a run that copied nothing. 0 or errno.
+    int flushDestination();
+
     // One filter line; false when the trimmed line is empty (nothing logged or searched).
     bool perFilter(const QString &line);
 
@@ -122,6 +129,7 @@ private:
     qint64 m_stampMillisecond = 0;
     QString m_stampText;
     bool m_swept = false;
+    bool m_unflushed = false; // copies were made since the last flush
     bool m_dryRun = false;
     // The names a dry run would have copied, so that a file selected again reads as in a run.
     QSet<QString> m_dryRunCopies;

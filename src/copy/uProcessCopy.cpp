@@ -245,6 +245,9 @@ void TfrmCopy::tmrCopyTimer()
         });
         if (FFilter)
             run.runFilters(*FFilter);
+        // The end message promises copies that are on the device, even a stick pulled
+        // right after it.
+        run.flushDestination();
     }
     run.appendLogFile();
     platform::inform(this, QStringLiteral("La copie des fichiers est terminée."));

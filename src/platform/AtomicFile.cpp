@@ -59,7 +59,6 @@ AtomicWriter::~AtomicWriter()
 void AtomicWriter::discard()
 {
     if (m_fd >= 0) {
-        // Removed while still locked, so that no sweep can mistake it for another's.
         ::unlinkat(m_dir, m_tempName.constData(), 0);
         ::close(m_fd);
         m_fd = -1;
@@ -108,8 +107,10 @@ int AtomicWriter::openAt(const QByteArray &target, bool keepOld, unsigned mode)
     if (m_fd < 0)
         return errno;
 
+    // Where the file system cannot hold permission bits (a log saved to a USB stick), the
+    // file has what it gives every file.
     if (!keepOld) {
-        if (::fchmod(m_fd, mode_t(mode)) != 0)
+        if (::fchmod(m_fd, mode_t(mode)) != 0 && !posixio::modeNotHeld(errno))
             return errno;
     } else if (exists) {
         // The replacement keeps what the old file had: its permission bits and, where
@@ -118,9 +119,10 @@ int AtomicWriter::openAt(const QByteArray &target, bool keepOld, unsigned mode)
             && ::fchown(m_fd, old.st_uid, old.st_gid) != 0) {
             // Not ours to give away: the file simply becomes ours.
         }
-        if (::fchmod(m_fd, old.st_mode & 07777) != 0)
+        if (::fchmod(m_fd, old.st_mode & 07777) != 0 && !posixio::modeNotHeld(errno))
             return errno;
-    } else if (::fchmod(m_fd, 0666 & ~posixio::currentUmask()) != 0) {
+    } else if (::fchmod(m_fd, 0666 & ~posixio::currentUmask()) != 0
+        && !posixio::modeNotHeld(errno)) {
         return errno;
     }
     return 0;
@@ -137,8 +139,6 @@ int AtomicWriter::commit()
 {
     if (m_fd < 0)
         return EBADF;
-    // The descriptor, and with it the lock, stays open across the rename: a closed but
-    // still named temporary would look dead to a sweep.
     if (::fsync(m_fd) != 0)
         return errno;
     if (::renameat(m_dir, m_tempName.constData(), m_dir, m_name.constData()) != 0)

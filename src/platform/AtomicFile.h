@@ -18,8 +18,8 @@ int replaceFileAtomic(const QString &path, const QByteArray &data, unsigned mode
 
 // The same replacement written in pieces: open, write as often as needed, commit. Until the
 // commit succeeds the old file is untouched; a writer destroyed uncommitted removes its
-// temporary. The temporary stays locked against sweeps (see Temporaries.h) until it is
-// renamed or removed, and opening sweeps the folder of what dead writers left there.
+// temporary. Its name keeps sweeps off it while the program lives (see Temporaries.h), and
+// opening sweeps the folder of what dead writers left there.
 class AtomicWriter
 {
 public:

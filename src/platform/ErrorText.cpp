@@ -72,8 +72,55 @@ const char16_t *knownText(int code)
         return u"Le fichier n'est plus accessible sur le serveur.";
     case ETIMEDOUT:
         return u"Le délai d'attente a expiré.";
+    case ENOSYS:
+        return u"Fonction incorrecte.";
+    case ENOTCONN:
+        return u"La connexion avec le serveur a été perdue.";
+    case EHOSTDOWN:
+        return u"Le serveur distant ne répond pas.";
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+        return u"L'emplacement réseau ne peut pas être atteint.";
+    case ECONNRESET:
+    case ENETRESET:
+        return u"La connexion a été fermée par le serveur distant.";
+    case ECONNABORTED:
+        return u"La connexion réseau a été abandonnée.";
+    case ECONNREFUSED:
+        return u"Le serveur distant a refusé la connexion.";
     case EPIPE: // the reader of a pipe went away
         return u"Le canal de communication a été fermé.";
+    case ESHUTDOWN:
+        return u"La connexion utilisée pour l'écriture est fermée.";
+    case EREMOTEIO:
+        return u"Erreur d'entrée/sortie sur le serveur distant.";
+    case ENOLCK:
+        return u"Aucun verrou n'est disponible.";
+    case EDEADLK:
+        return u"Le verrouillage demandé bloquerait le processus.";
+    case ECANCELED:
+        return u"L'opération a été annulée.";
+    case EOVERFLOW:
+        return u"La valeur est trop grande pour ce système de fichiers.";
+    case EMLINK:
+        return u"Le fichier a trop de liens.";
+    case EUCLEAN:
+    case EBADMSG:
+        return u"Le fichier ou le répertoire est endommagé et illisible.";
+    case EILSEQ:
+        return u"Le nom du fichier ne peut pas être écrit sur ce support.";
+    case EMEDIUMTYPE:
+        return u"Le type de support est incorrect.";
+    case ENOKEY:
+    case EKEYEXPIRED:
+    case EKEYREJECTED:
+        return u"La clé nécessaire pour accéder au fichier n'est pas disponible.";
+    case EPROTO:
+    case ECOMM:
+        return u"Une erreur de protocole réseau s'est produite.";
+    case ENOBUFS:
+        return u"Ressources système insuffisantes pour terminer l'opération.";
     default:
         return nullptr;
     }

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,47 +42,26 @@ int readFull(int fd, char *data, size_t size, size_t &got, off_t offset)
     return 0;
 }
 
-QByteArray uniqueName()
-{
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static std::mt19937_64 generator { std::random_device {}() };
-    QByteArray name = QByteArrayLiteral(".qs-");
-    std::uint64_t bits = generator();
-    for (int i = 0; i < 10; ++i, bits /= 62)
-        name.append(letters[bits % 62]);
-    return name;
-}
-
 int createUniqueFile(int dirFd, QByteArray &name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray candidate = uniqueName();
+        const QByteArray candidate = temporaries::newName();
         const int fd = ::openat(dirFd, candidate.constData(),
             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) {
-            if (errno != EEXIST)
-                return -1;
-            continue;
-        }
-        if (const int error = temporaries::holdLock(fd)) {
-            ::unlinkat(dirFd, candidate.constData(), 0);
-            ::close(fd);
-            errno = error;
-            return -1;
-        }
-        // Named before it was locked, it may have looked dead to a sweep for that moment:
-        // kept only if the name still leads to it.
-        struct stat held = {}, named = {};
-        if (::fstat(fd, &held) == 0
-            && ::fstatat(dirFd, candidate.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
-            && held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        if (fd >= 0) {
             name = candidate;
             return fd;
         }
-        ::close(fd);
+        if (errno != EEXIST)
+            return -1;
     }
     errno = EEXIST;
     return -1;
+}
+
+bool modeNotHeld(int error)
+{
+    return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
 }
 
 int closeChecked(int fd)

@@ -15,14 +15,14 @@ int writeAll(int fd, const char *data, size_t size);
 // not negative (the file's offset then stays where it was). 0 or errno.
 int readFull(int fd, char *data, size_t size, size_t &got, off_t offset = -1);
 
-// A fresh name ".qs-XXXXXX" (ten random letters and digits) for a temporary entry.
-QByteArray uniqueName();
-
-// Creates a new file of a unique name ".qs-XXXXXX" in the folder dirFd (O_EXCL, mode 0600,
-// close-on-exec, write-only), locked against sweeps (see Temporaries.h) for as long as the
-// returned descriptor, or a duplicate of it, stays open: keep one open until the file is
-// renamed or removed. Returns the descriptor and sets name, or -1 with errno set.
+// Creates a new file with a fresh temporary name (see Temporaries.h) in the folder dirFd
+// (O_EXCL, mode 0600, close-on-exec, write-only). Its name keeps sweeps off it for as long
+// as the process lives. Returns the descriptor and sets name, or -1 with errno set.
 int createUniqueFile(int dirFd, QByteArray &name);
+
+// What fchmod answers where the file system cannot hold permission bits (FAT, exFAT, many
+// FUSE and network file systems): no failure of the file's own.
+bool modeNotHeld(int error);
 
 // close() that reports errno, and never retries (Linux frees the descriptor anyway).
 int closeChecked(int fd);

@@ -678,7 +678,8 @@ TEST_F(CopyCommandTest, helpAndVersion_printInFrenchAndExitWith0)
     const QString text = QString::fromUtf8(help.out);
     for (const char *expected :
         { "Utilisation : quillsift-copy [OPTION]... SOURCE DESTINATION FILTRE...", "--dry-run",
-            "--verify", "--settings FICHIER", "Code de retour", "erreur d'utilisation" })
+            "--verify", "--no-sync", "--settings FICHIER", "Code de retour",
+            "erreur d'utilisation" })
         EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
     EXPECT_TRUE(text.contains(defaultSettingsFile()));
 
@@ -686,6 +687,46 @@ TEST_F(CopyCommandTest, helpAndVersion_printInFrenchAndExitWith0)
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "quillsift-copy (Quill Sift) " QS_VERSION "\n");
     EXPECT_EQ(entries(file(QStringLiteral("config"))), QStringList());
+}
+
+// Before it exits, the program writes what it copied out to the destination's device (a
+// stick may be pulled right after), once; --no-sync, or nothing to write, skips it.
+TEST_F(CopyCommandTest, copies_areFlushedToTheDeviceOnceBeforeTheExit_unlessNoSync)
+{
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+    writeFile(QStringLiteral("src/b.txt"), "beta");
+    const struct
+    {
+        const char *option;
+        const char *filter;
+        int syncs;
+    } cases[] = {
+        { "", "*.txt", 1 },
+        { "--no-sync", "*.txt", 0 },
+        { "--dry-run", "*.txt", 0 },
+        { "", "*.none", 0 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " " + c.filter);
+        const QString trace = file(QStringLiteral("trace.txt"));
+        QStringList arguments { QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-o"),
+            trace, QStringLiteral("-e"), QStringLiteral("trace=syncfs"), QStringLiteral("--"),
+            QStringLiteral(QS_COPY_PROGRAM), QStringLiteral("--settings"), settings(kPlain) };
+        if (*c.option)
+            arguments << QLatin1String(c.option);
+        arguments << src << dst << QLatin1String(c.filter);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // LeakSanitizer stops the world through ptrace, which a traced process cannot do.
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+            environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("strace"), arguments);
+        ASSERT_TRUE(process.waitForStarted()) << "strace cannot be started: it is needed here";
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+        EXPECT_EQ(readBytes(trace).count("syncfs("), c.syncs);
+    }
 }
 
 } // namespace

@@ -3,9 +3,10 @@
 #include "platform/Error.h"
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
+#include "platform/SystemCalls.h"
 #include "settings/Settings.h"
 #include "support/Fixtures.h"
-#include "support/LockHolder.h"
+#include "support/OtherProcess.h"
 #include "support/RawNames.h"
 
 #include <QDir>
@@ -713,7 +714,7 @@ TEST_F(CopyEngineTest, savedLog_creationFailureNamesTheFullPath)
 
 namespace {
 
-using testsupport::LockHolder;
+using testsupport::OtherProcess;
 
 TEST_F(CopyEngineTest, runThatCopies_removesWhatDeadRunsLeftInTheDestination_silently)
 {
@@ -725,11 +726,14 @@ TEST_F(CopyEngineTest, runThatCopies_removesWhatDeadRunsLeftInTheDestination_sil
         inSrc(QStringLiteral("a.txt"), "new");
         inSrc(QStringLiteral("b.txt"), "new b");
         writeFile(QStringLiteral("dst/a.txt"), "old");
-        writeFile(QStringLiteral("dst/.qs-dead000001"), "left by a killed run");
-        writeFile(QStringLiteral("dst/.qs-other"), "the user's");
-        const QString live = writeFile(QStringLiteral("dst/.qs-live000001"), "a live run's");
-        const LockHolder otherInstance(live);
-        ASSERT_TRUE(otherInstance.held());
+        OtherProcess killedRun;
+        killedRun.finish();
+        const QString dead = QString::fromLatin1(killedRun.name());
+        writeFile(u"dst/" + dead, "left by a killed run");
+        writeFile(QStringLiteral("dst/.qs-notes12345"), "the user's");
+        const OtherProcess otherInstance;
+        const QString live = QString::fromLatin1(otherInstance.name());
+        writeFile(u"dst/" + live, "a live run's");
 
         const QString a = dst + u"a.txt";
         const QString b = dst + u"b.txt";
@@ -739,10 +743,11 @@ TEST_F(CopyEngineTest, runThatCopies_removesWhatDeadRunsLeftInTheDestination_sil
             : QList<QString> { filterLine(QStringLiteral("*.txt")), replaceLine(a),
                   copyLine(src + u"a.txt", a), copyLine(src + u"b.txt", b) };
         EXPECT_EQ(run({ QStringLiteral("*.txt") }), expected);
-        EXPECT_EQ(QDir(dst).entryList(QDir::Files | QDir::Hidden, QDir::Name),
-            (QStringList { QStringLiteral(".qs-live000001"), QStringLiteral(".qs-other"),
-                QStringLiteral("a.txt"), QStringLiteral("b.txt") }));
-        EXPECT_EQ(readBytes(live), "a live run's");
+        QStringList left { live, QStringLiteral(".qs-notes12345"), QStringLiteral("a.txt"),
+            QStringLiteral("b.txt") };
+        left.sort();
+        EXPECT_EQ(QDir(dst).entryList(QDir::Files | QDir::Hidden, QDir::Name), left);
+        EXPECT_EQ(readBytes(dst + live), "a live run's");
         EXPECT_EQ(readBytes(a), dontReplace ? "old" : "new");
         EXPECT_EQ(readBytes(b), "new b");
     }
@@ -774,6 +779,71 @@ TEST_F(CopyEngineTest, savedLog_replacesAtomically_keepingModeAndWritingThroughA
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+} // namespace
+
+namespace {
+
+std::atomic<int> g_syncs = 0;
+int g_syncError = 0;
+
+// A slow device: the run waits for it without holding up its window's messages.
+int slowSyncfs(int fd)
+{
+    ++g_syncs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (g_syncError) {
+        errno = g_syncError;
+        return -1;
+    }
+    return platform::syscalls::real().syncfs(fd);
+}
+
+TEST_F(CopyEngineTest, flushDestination_writesOutOnceWhatTheRunCopied_whileThePumpRuns)
+{
+    platform::syscalls::Override device;
+    device.calls().syncfs = slowSyncfs;
+    inSrc(QStringLiteral("a.txt"), "a");
+    const struct
+    {
+        const char *name;
+        QString filter;
+        bool dryRun;
+        int error;
+        int syncs;
+        QString lastLine;
+    } cases[] = {
+        { "copies", QStringLiteral("*.txt"), false, 0, 1,
+            copyLine(src + u"a.txt", dst + u"a.txt") },
+        { "nothing selected", QStringLiteral("*.none"), false, 0, 0,
+            filterLine(QStringLiteral("*.none")) },
+        { "dry run", QStringLiteral("*.txt"), true, 0, 0,
+            copyLine(src + u"a.txt", dst + u"a.txt") },
+        { "a device that fails", QStringLiteral("*.txt"), false, EIO, 1,
+            errorLine(QStringLiteral("L'écriture des fichiers copiés sur le support de "
+                                     "destination a échoué : Erreur d'entrée/sortie sur le "
+                                     "périphérique")) },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_syncs = 0;
+        g_syncError = c.error;
+        LogLines log;
+        int pumped = 0;
+        CopyRun copy(config, src, dst, log, [&pumped] { ++pumped; });
+        copy.setDryRun(c.dryRun);
+        copy.runFilters({ c.filter });
+        const int pumpedBefore = pumped;
+        EXPECT_EQ(copy.flushDestination(), c.error);
+        EXPECT_EQ(copy.flushDestination(), 0); // nothing copied since
+        EXPECT_EQ(g_syncs, c.syncs);
+        EXPECT_EQ(log.lines.last(), c.lastLine);
+        EXPECT_EQ(copy.tally().errors, c.error ? 1 : 0);
+        if (c.syncs) {
+            EXPECT_GE(pumped - pumpedBefore, 3);
+        }
+    }
 }
 
 } // namespace

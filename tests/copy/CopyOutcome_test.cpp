@@ -5,6 +5,7 @@
 #include "copy/CopySummary.h"
 #include "platform/Error.h"
 #include "support/Fixtures.h"
+#include "support/OtherProcess.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -91,7 +92,10 @@ TEST_F(CopyOutcomeTest, dryRun_logsWhatTheRunWouldAndTouchesNothing)
         SCOPED_TRACE(dontReplace);
         QDir(dst).removeRecursively();
         prepareMixedRun();
-        writeFile(QStringLiteral("dst/.qs-abcdefghij"), "left by a dead run");
+        testsupport::OtherProcess killedRun;
+        killedRun.finish();
+        const QString dead = dst + QString::fromLatin1(killedRun.name());
+        testsupport::writeBytes(dead, "left by a dead run");
         config.DontReplace = dontReplace;
 
         const QList<QString> dry = runWith(filters, { .dryRun = true });
@@ -101,7 +105,7 @@ TEST_F(CopyOutcomeTest, dryRun_logsWhatTheRunWouldAndTouchesNothing)
         EXPECT_EQ(tally.errors, 1); // the filter's, which needs no copy to show
         EXPECT_EQ(readBytes(dst + u"b.txt"), QByteArray("old"));
         EXPECT_FALSE(QFileInfo::exists(dst + u"a.txt"));
-        EXPECT_TRUE(QFileInfo::exists(dst + u".qs-abcdefghij"));
+        EXPECT_TRUE(QFileInfo::exists(dead));
         EXPECT_FALSE(QFileInfo::exists(config.LogFile));
 
         // The real run logs the same lines, plus the outcome of each copy.

@@ -1,6 +1,7 @@
 #include "copy/LogModel.h"
 #include "copy/uProcessCopy.h"
 #include "platform/Error.h"
+#include "platform/SystemCalls.h"
 #include "settings/Settings.h"
 #include "support/Fixtures.h"
 #include "support/Keys.h"
@@ -21,7 +22,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 using testsupport::readBytes;
 
@@ -545,6 +549,56 @@ TEST_F(ProcessCopyTest, emptyFolderText_isRefusedBeforeAnyWindowOpens)
         }
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
+}
+
+} // namespace
+
+namespace {
+
+std::atomic<bool> g_flushStarted = false;
+std::atomic<bool> g_flushEnded = false;
+
+// A slow device: a USB stick that takes its time to write out what was copied.
+int slowSyncfs(int fd)
+{
+    g_flushStarted = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const int result = platform::syscalls::real().syncfs(fd);
+    g_flushEnded = true;
+    return result;
+}
+
+TEST_F(ProcessCopyTest, endMessage_waitsForTheCopiesToReachTheDevice_whileTheWindowAnswers)
+{
+    platform::syscalls::Override device;
+    device.calls().syncfs = slowSyncfs;
+    g_flushStarted = false;
+    g_flushEnded = false;
+    writeFile(QStringLiteral("src/a.txt"), "alpha");
+
+    int passesWhileFlushing = 0;
+    bool flushedBeforeTheMessage = false;
+    QString seen;
+    onCopyWindow([&](TfrmCopy *form) {
+        everyPass([&] {
+            if (g_flushStarted && !g_flushEnded)
+                ++passesWhileFlushing;
+            return g_flushEnded.load();
+        });
+        testsupport::onNextModal([&, form](QWidget *modal) {
+            flushedBeforeTheMessage = g_flushEnded;
+            seen = testsupport::dialogText(modal);
+            modal->close();
+            QTimer::singleShot(0, form, [form] { form->close(); });
+        });
+    });
+
+    RunCopy(src, dst, { QStringLiteral("*.txt") }, config);
+
+    EXPECT_EQ(seen, kEndMessage);
+    EXPECT_TRUE(flushedBeforeTheMessage);
+    EXPECT_GE(passesWhileFlushing, 5);
+    EXPECT_EQ(readFile(QStringLiteral("dst/a.txt")), "alpha");
 }
 
 } // namespace

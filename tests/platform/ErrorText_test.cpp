@@ -32,10 +32,15 @@ TEST(ErrorTextTest, knownCodes_haveFrenchTextsWithoutFinalStop)
         EXPECT_EQ(sysErrorMessage(c.code), c.text) << c.code;
 }
 
-TEST(ErrorTextTest, everyListedCode_hasItsOwnTrimmedText)
+// Every code that a copy to a local, removable, FUSE or network file system can meet.
+TEST(ErrorTextTest, everyCodeACopyCanMeet_hasItsOwnTrimmedText)
 {
     for (const int code : { ENOENT, ENOTDIR, EACCES, EPERM, EEXIST, ENOSPC, EDQUOT, EROFS, EISDIR,
-             EMFILE, ENFILE, EBUSY, ETXTBSY, EIO, ENAMETOOLONG, EFBIG, EXDEV, ELOOP, EINVAL }) {
+             EMFILE, ENFILE, EBUSY, ETXTBSY, EIO, ENAMETOOLONG, EFBIG, EXDEV, ELOOP, EINVAL, ENOSYS,
+             EOPNOTSUPP, ENOTSUP, ETIMEDOUT, ESTALE, ENOTCONN, EHOSTDOWN, EHOSTUNREACH, ENETUNREACH,
+             ENETDOWN, ECONNRESET, ECONNABORTED, ECONNREFUSED, EPIPE, EREMOTEIO, ENOLCK, ECANCELED,
+             ENODEV, ENXIO, EAGAIN, EINTR, ENOMEDIUM, EMEDIUMTYPE, EOVERFLOW, EMLINK, EUCLEAN,
+             EBADMSG, EILSEQ, ENOKEY, EKEYEXPIRED, EPROTO, ENOBUFS, ENOMEM, EDEADLK }) {
         const QString text = sysErrorMessage(code);
         EXPECT_FALSE(text.startsWith(u"Erreur système"_s)) << code;
         EXPECT_FALSE(text.endsWith(u'.') || text.endsWith(u' ')) << code;

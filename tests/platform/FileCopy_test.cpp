@@ -1,19 +1,24 @@
 #include "platform/FileCopy.h"
 
 #include "FileSizeLimit.h"
+#include "platform/SystemCalls.h"
 #include "support/Fixtures.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace platform;
+using testsupport::readBytes;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -50,9 +55,9 @@ protected:
     {
         ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), mode), 0);
     }
-    static void setMtime(const QString &p, timespec mtime)
+    static void setTimes(const QString &p, timespec atime, timespec mtime)
     {
-        const timespec times[2] = { { 0, UTIME_OMIT }, mtime };
+        const timespec times[2] = { atime, mtime };
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(p).constData(), times, 0), 0);
     }
     static void link(const QByteArray &target, const QString &name)
@@ -69,7 +74,7 @@ protected:
     QString src, dst;
 };
 
-TEST_P(FileCopyTest, newTarget_getsContentModeAndModificationTime)
+TEST_P(FileCopyTest, newTarget_getsContentModeAndBothTimes)
 {
     QByteArray large(3 * 1024 * 1024 + 7, Qt::Uninitialized);
     for (qsizetype i = 0; i < large.size(); ++i)
@@ -90,16 +95,19 @@ TEST_P(FileCopyTest, newTarget_getsContentModeAndModificationTime)
         const QString to = dst + u'/' + QString::fromLatin1(c.name);
         testsupport::writeBytes(from, c.content);
         setMode(from, c.mode | S_ISUID);
-        setMtime(from, { 1500000000, 123456789 });
+        setTimes(from, { 1600000000, 5 }, { 1500000000, 123456789 });
 
         qint64 bytes = -1;
         ASSERT_EQ(copy(from, to, true, &bytes), 0);
-        EXPECT_EQ(testsupport::readBytes(to), c.content);
-        EXPECT_EQ(bytes, c.content.size());
+        // Looked at before the copy is read, which may change its access time.
         const struct stat st = statOf(to);
         EXPECT_EQ(st.st_mode & 07777, c.mode); // the set-user bit is not carried over
         EXPECT_EQ(st.st_mtim.tv_sec, 1500000000);
         EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+        EXPECT_EQ(st.st_atim.tv_sec, 1600000000);
+        EXPECT_EQ(st.st_atim.tv_nsec, 5);
+        EXPECT_EQ(testsupport::readBytes(to), c.content);
+        EXPECT_EQ(bytes, c.content.size());
     }
     EXPECT_EQ(destinationEntries(), (QStringList { u"empty"_s, u"large"_s, u"small"_s }));
 }
@@ -239,6 +247,268 @@ TEST_F(FileCopyCompareTest, unreadableSide_givesItsError)
     EXPECT_FALSE(same);
     EXPECT_EQ(compareWithCopy(path() + u"/missing"_s, file, same), ENOENT);
     EXPECT_EQ(compareWithCopy(file, makeDir(u"folder"_s), same), EACCES);
+}
+
+// What the file systems that this machine cannot mount for a test answer, played through
+// the calls the copy makes: the kernel's vfat (EPERM from fchmod and link, no O_TMPFILE),
+// FAT and exFAT through FUSE and SMB through gvfs (neither links nor renameat2 flags), and a
+// FUSE file system with unnamed files that cannot be linked.
+struct Refusals
+{
+    int tmpfile = 0, renameNoReplace = 0, link = 0; // refused calls
+};
+Refusals g_refusals;
+int g_fchmodError = 0, g_linkError = 0;
+
+int fchmodRefused(int, mode_t)
+{
+    errno = g_fchmodError;
+    return -1;
+}
+
+int linkRefused(int, const char *, int, const char *, int)
+{
+    ++g_refusals.link;
+    errno = g_linkError;
+    return -1;
+}
+
+int openatWithoutTmpfile(int dirFd, const char *name, int flags, mode_t mode)
+{
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        ++g_refusals.tmpfile;
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return syscalls::real().openat(dirFd, name, flags, mode);
+}
+
+int renameat2WithoutFlags(int fromDir, const char *from, int toDir, const char *to, unsigned flags)
+{
+    if (flags != 0) {
+        ++g_refusals.renameNoReplace;
+        errno = EINVAL;
+        return -1;
+    }
+    return syscalls::real().renameat2(fromDir, from, toDir, to, flags);
+}
+
+struct FileSystemKind
+{
+    const char *name;
+    int fchmodError; // 0: fchmod works
+    int linkError; // 0: links work
+    bool tmpfile;
+    bool renameNoReplace;
+};
+
+const FileSystemKind kKinds[] = {
+    { "kernelVfat", EPERM, EPERM, false, true },
+    { "fuseFat", ENOSYS, ENOSYS, false, false },
+    { "exfatOrSmb", EOPNOTSUPP, EPERM, false, false },
+    { "unnamedFilesWithoutLinks", 0, EPERM, true, true },
+    { "linksWithoutRenameFlags", 0, 0, false, false },
+};
+
+void PrintTo(const FileSystemKind &kind, std::ostream *out)
+{
+    *out << kind.name;
+}
+
+class InjectedFileSystemTest : public testsupport::TempDirTest,
+                               public ::testing::WithParamInterface<FileSystemKind>
+{
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        const FileSystemKind &kind = GetParam();
+        g_refusals = {};
+        g_fchmodError = kind.fchmodError;
+        g_linkError = kind.linkError;
+        syscalls::Table &calls = m_override.calls();
+        if (kind.fchmodError)
+            calls.fchmod = fchmodRefused;
+        if (kind.linkError)
+            calls.linkat = linkRefused;
+        if (!kind.tmpfile)
+            calls.openat = openatWithoutTmpfile;
+        if (!kind.renameNoReplace)
+            calls.renameat2 = renameat2WithoutFlags;
+        source = writeFile(u"src/a.txt"_s, "new content");
+        setTimes(source, { 1600000000, 5 }, { 1500000000, 123456789 });
+    }
+
+    static void setTimes(const QString &p, timespec atime, timespec mtime)
+    {
+        const timespec times[2] = { atime, mtime };
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(p).constData(), times, 0), 0);
+    }
+
+    syscalls::Override m_override;
+    QString source;
+};
+
+TEST_P(InjectedFileSystemTest, everyCopy_succeedsAtomically_andDontReplaceNeverReplaces)
+{
+    for (const CopyFunction copy : { &copyFile, &copyFileWithNamedTemporary }) {
+        SCOPED_TRACE(copy == &copyFile ? "unnamed first" : "named");
+        g_refusals = {};
+        const QString dst = makeDir(copy == &copyFile ? u"unnamed"_s : u"named"_s);
+        const QString kept = dst + u"/kept.txt"_s;
+        testsupport::writeBytes(kept, "old");
+        const QString replaced = dst + u"/replaced.txt"_s;
+        testsupport::writeBytes(replaced, "old");
+
+        EXPECT_EQ(copy(source, dst + u"/new1.txt"_s, true, nullptr), 0);
+        EXPECT_EQ(copy(source, kept, true, nullptr), EEXIST);
+        EXPECT_EQ(copy(source, replaced, false, nullptr), 0);
+        EXPECT_EQ(copy(source, dst + u"/new2.txt"_s, false, nullptr), 0);
+        EXPECT_EQ(copy(source, dst + u"/new3.txt"_s, true, nullptr), 0);
+
+        EXPECT_EQ(readBytes(kept), "old");
+        for (const QString &name :
+            { u"new1.txt"_s, u"replaced.txt"_s, u"new2.txt"_s, u"new3.txt"_s }) {
+            SCOPED_TRACE(name.toStdString());
+            struct stat st = {};
+            ASSERT_EQ(::stat(QFile::encodeName(dst + u'/' + name).constData(), &st), 0);
+            EXPECT_EQ(st.st_mtim.tv_sec, 1500000000);
+            EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+            EXPECT_EQ(readBytes(dst + u'/' + name), "new content");
+        }
+        EXPECT_EQ(QDir(dst).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList {
+                u"kept.txt"_s, u"new1.txt"_s, u"new2.txt"_s, u"new3.txt"_s, u"replaced.txt"_s }));
+        // What the file system refuses is learnt on the first file, not asked for every one.
+        EXPECT_LE(g_refusals.tmpfile, 1);
+        EXPECT_LE(g_refusals.renameNoReplace, 1);
+        EXPECT_LE(g_refusals.link, 1);
+    }
+}
+
+using Renameat2 = int (*)(int, const char *, int, const char *, unsigned);
+Renameat2 g_renameNext = nullptr;
+
+// Another program makes the target the moment before the copy publishes its own.
+int renameat2AfterTheTargetAppeared(
+    int fromDir, const char *from, int toDir, const char *to, unsigned flags)
+{
+    const int fd = ::openat(toDir, to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        EXPECT_EQ(::write(fd, "made meanwhile", 14), 14);
+        ::close(fd);
+    }
+    return g_renameNext(fromDir, from, toDir, to, flags);
+}
+
+TEST_P(InjectedFileSystemTest, targetAppearingBeforeThePublish_isNeverReplacedInDontReplace)
+{
+    for (const CopyFunction copy : { &copyFile, &copyFileWithNamedTemporary }) {
+        SCOPED_TRACE(copy == &copyFile ? "unnamed first" : "named");
+        const QString dst = makeDir(copy == &copyFile ? u"unnamed"_s : u"named"_s);
+        g_renameNext = m_override.calls().renameat2;
+        m_override.calls().renameat2 = renameat2AfterTheTargetAppeared;
+        EXPECT_EQ(copy(source, dst + u"/a.txt"_s, true, nullptr), EEXIST);
+        m_override.calls().renameat2 = g_renameNext;
+        EXPECT_EQ(readBytes(dst + u"/a.txt"_s), "made meanwhile");
+        EXPECT_EQ(QDir(dst).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList { u"a.txt"_s });
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, InjectedFileSystemTest, ::testing::ValuesIn(kKinds),
+    [](const auto &kind) { return std::string(kind.param.name); });
+
+// SMB through gvfs sets a file's times itself when its last descriptor closes: the copy
+// sets them again once the file is closed, and learns to do so from its first file.
+int closeSettingTimesToNow(int fd)
+{
+    ::futimens(fd, nullptr);
+    return ::close(fd);
+}
+
+TEST_P(FileCopyTest, timesSetByTheFileSystemAtTheLastClose_areSetAgainAfterIt)
+{
+    syscalls::Override fileSystem;
+    fileSystem.calls().close = closeSettingTimesToNow;
+    const QString from = writeFile(u"src/a.txt"_s, "content");
+    setTimes(from, { 1600000000, 5 }, { 1500000000, 123456789 });
+    writeFile(u"dst/replaced.txt"_s, "old");
+    for (const auto &[name, failIfExists] : { std::pair { u"new.txt"_s, true },
+             std::pair { u"replaced.txt"_s, false }, std::pair { u"other.txt"_s, true } }) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_EQ(copy(from, dst + u'/' + name, failIfExists), 0);
+        const struct stat st = statOf(dst + u'/' + name);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1500000000);
+        EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+    }
+}
+
+TEST_P(FileCopyTest, sparseFile_keepsItsHolesAndItsContent)
+{
+    constexpr off_t kMiB = 1024 * 1024;
+    const struct
+    {
+        const char *name;
+        off_t size;
+        QList<off_t> data; // offsets of 4 KiB of data each
+    } cases[] = {
+        { "dataInTheMiddle", 20 * kMiB, { 7 * kMiB } },
+        { "dataAtBothEnds", 20 * kMiB, { 0, 20 * kMiB - 4096 } },
+        { "holeAtTheEnd", 20 * kMiB, { 4096, 3 * kMiB } },
+        { "allHole", 20 * kMiB, {} },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString from = src + u'/' + QString::fromLatin1(c.name);
+        const QString to = dst + u'/' + QString::fromLatin1(c.name);
+        {
+            QFile file(from);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            for (const off_t offset : c.data) {
+                ASSERT_TRUE(file.seek(offset));
+                ASSERT_EQ(file.write(QByteArray(4096, char('a' + offset % 23))), 4096);
+            }
+            ASSERT_TRUE(file.resize(c.size));
+        }
+        qint64 bytes = -1;
+        ASSERT_EQ(copy(from, to, true, &bytes), 0);
+        EXPECT_EQ(bytes, c.size);
+        const struct stat st = statOf(to);
+        EXPECT_EQ(st.st_size, c.size);
+        EXPECT_LE(st.st_blocks * 512, statOf(from).st_blocks * 512 + 64 * 1024);
+        EXPECT_TRUE(testsupport::readBytes(to) == testsupport::readBytes(from));
+    }
+}
+
+// A file of holes only copies onto a file system far smaller than its length, as with cp.
+TEST_P(FileCopyTest, allHoleFile_copiesOntoATinyFileSystem)
+{
+    const QString tiny = makeDir(u"tiny"_s);
+    if (::mount("qs-tiny", QFile::encodeName(tiny).constData(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "a 1 MiB tmpfs cannot be mounted here: " << std::strerror(errno);
+    const auto unmount
+        = qScopeGuard([&] { ::umount2(QFile::encodeName(tiny).constData(), MNT_DETACH); });
+    const QString from = src + u"/image.raw"_s;
+    {
+        QFile file(from);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(50 * 1024 * 1024));
+    }
+    ASSERT_EQ(copy(from, tiny + u"/image.raw"_s, true), 0);
+    EXPECT_EQ(statOf(tiny + u"/image.raw"_s).st_size, 50 * 1024 * 1024);
+}
+
+TEST_F(FileCopyCompareTest, flushFileSystem_reportsWhatTheDeviceAnswers)
+{
+    EXPECT_EQ(flushFileSystem(path()), 0);
+    EXPECT_EQ(flushFileSystem(path() + u"/missing"_s), ENOENT);
+    syscalls::Override device;
+    device.calls().syncfs = [](int) {
+        errno = EIO;
+        return -1;
+    };
+    EXPECT_EQ(flushFileSystem(path()), EIO);
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, FileCopyTest,
