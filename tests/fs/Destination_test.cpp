@@ -29,6 +29,7 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -93,12 +94,19 @@ std::string folded(std::string name)
     return name;
 }
 
+// By the path's bytes (a QFile would take the name as text).
 QByteArray readAll(const std::string &path)
 {
-    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return "<unreadable>";
-    return file.readAll();
+    QByteArray content;
+    char buffer[1 << 16];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        content.append(buffer, n);
+    close(fd);
+    return content;
 }
 
 // The file holds exactly these bytes (said briefly: contents can be megabytes).
@@ -370,19 +378,27 @@ protected:
         ASSERT_TRUE(process.waitForStarted());
     }
 
-    // cp -p (or cp -n -p) of one file into a folder: what the same mount allows.
+    // cp -p (or cp -n -p) of one file into a folder: what the same mount allows. Run
+    // without QProcess, whose arguments are text: a name that is not UTF-8 must reach cp as
+    // its bytes.
     static int cp(const std::string &file, const std::string &folder, bool noClobber = false)
     {
-        QProcess process;
-        QStringList arguments { QStringLiteral("-p") };
+        const std::string target = folder + "/";
+        std::vector<const char *> argv { "cp", "-p" };
         if (noClobber)
-            arguments << QStringLiteral("-n");
-        arguments << QFile::decodeName(QByteArray::fromStdString(file))
-                  << QFile::decodeName(QByteArray::fromStdString(folder + "/"));
-        process.start(QStringLiteral("cp"), arguments);
-        if (!process.waitForFinished(60000))
+            argv.push_back("-n");
+        argv.insert(argv.end(), { file.c_str(), target.c_str(), nullptr });
+        const pid_t child = fork();
+        if (child == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            execvp("cp", const_cast<char *const *>(argv.data()));
+            _exit(127);
+        }
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) != child)
             return -1;
-        return process.exitCode();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     QString copyLine(const std::string &from, const std::string &to, const std::string &name) const
