@@ -414,9 +414,10 @@ protected:
     std::string src;
 };
 
-// New files: content exact; mode and modification time as cp -p keeps them on this mount,
-// the time to the file system's resolution.
-TEST_F(Destination, newFiles_areCopiedWhole_withTheModeAndTimeThatCpKeeps)
+// New files: content exact; the mode as cp -p keeps it on this mount; the modification time
+// to the file system's resolution (cp -p loses it on SMB through gvfs, where the server sets
+// the time at the last close: there the copy does better).
+TEST_F(Destination, newFiles_areCopiedWhole_withTheModeCpKeepsAndTheirTime)
 {
     const struct
     {
@@ -460,7 +461,6 @@ TEST_F(Destination, newFiles_areCopiedWhole_withTheModeAndTimeThatCpKeeps)
         if (fs->holdsModes) {
             EXPECT_EQ(mine.st_mode & 07777, f.mode);
         }
-        EXPECT_EQ(nanoseconds(mine.st_mtim), nanoseconds(cps.st_mtim));
         EXPECT_LT(std::llabs(nanoseconds(mine.st_mtim) - (f.mtime * 1'000'000'000 + f.nsec)),
             fs->timeResolutionNs);
     }
