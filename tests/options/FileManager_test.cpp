@@ -1,41 +1,46 @@
-// The settings-file button against a private session bus: a dbus-daemon started here with
-// the session bus's rules, and a small org.freedesktop.FileManager1 service registered on
-// it by the test itself.
+// The settings-file button against a private session bus of the test's own, with a small
+// org.freedesktop.FileManager1 service registered on it by the test itself.
 #include "options/uOptions.h"
 #include "support/Fixtures.h"
+#include "support/SessionBus.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFrame>
-#include <QProcess>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
+using testsupport::PrivateSessionBus;
 using testsupport::TempDirTest;
 
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.FileManager1");
 
-class FakeFileManager : public QObject
+// Answers ShowItems as a file manager does, or refuses it with an error as a broken one would.
+class FakeFileManager : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 
 public:
     QStringList shownUris;
+    bool refuse = false;
 
 public Q_SLOTS:
     void ShowItems(const QStringList &uris, const QString &startupId)
     {
         Q_UNUSED(startupId);
         shownUris += uris;
+        if (refuse)
+            sendErrorReply(QDBusError::Failed, QStringLiteral("cannot show it"));
     }
 };
 
@@ -57,66 +62,58 @@ class FileManagerTest : public TempDirTest
 protected:
     static void SetUpTestSuite()
     {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
+        if (!PrivateSessionBus::daemonInstalled())
             return;
-        // The session bus's rules without its service folders: asking for a service that
-        // is not running must not start a real file manager installed on this machine.
-        s_configDir = new QTemporaryDir;
-        const QString config = s_configDir->filePath(QStringLiteral("bus.conf"));
-        testsupport::writeBytes(config,
-            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig>\n"
-            "  <type>session</type>\n"
-            "  <listen>unix:tmpdir="
-                + QFile::encodeName(s_configDir->path())
-                + "</listen>\n"
-                  "  <auth>EXTERNAL</auth>\n"
-                  "  <policy context=\"default\">\n"
-                  "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                  "    <allow eavesdrop=\"true\"/>\n"
-                  "    <allow own=\"*\"/>\n"
-                  "  </policy>\n"
-                  "</busconfig>\n");
-        s_daemon = new QProcess;
-        s_daemon->start(daemon,
-            { QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                QStringLiteral("--print-address=1") });
-        if (!s_daemon->waitForStarted(5000))
-            return;
-        QByteArray address;
-        while (!address.contains('\n') && s_daemon->waitForReadyRead(5000))
-            address += s_daemon->readAllStandardOutput();
-        s_address = QString::fromUtf8(address.trimmed());
-        // Read by the program's first use of the session bus, which comes after this.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
+        s_bus = new PrivateSessionBus;
+        if (s_bus->start())
+            // Read by the program's first use of the session bus, which comes after this.
+            qputenv("DBUS_SESSION_BUS_ADDRESS", s_bus->address().toUtf8());
     }
 
     static void TearDownTestSuite()
     {
-        if (s_daemon) {
-            s_daemon->kill();
-            s_daemon->waitForFinished(5000);
-            delete s_daemon;
-            s_daemon = nullptr;
-        }
-        delete s_configDir;
-        s_configDir = nullptr;
+        delete s_bus;
+        s_bus = nullptr;
     }
 
     void SetUp() override
     {
         TempDirTest::SetUp();
-        if (s_address.isEmpty())
-            GTEST_SKIP() << "dbus-daemon is not available";
+        if (!s_bus)
+            GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus)";
+        ASSERT_FALSE(s_bus->address().isEmpty()) << s_bus->error().toStdString();
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
             << QDBusConnection::sessionBus().lastError().message().toStdString();
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "open");
         m_fichConfig = writeFile(QStringLiteral("Mes réglages #1/Options.ini"), "[ACME]\r\n");
     }
 
-    void TearDown() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    void TearDown() override
+    {
+        unregisterFileManager();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    }
+
+    // Registers the fake on a connection of its own, as another program's would.
+    void registerFileManager()
+    {
+        m_service = QDBusConnection::connectToBus(s_bus->address(), QStringLiteral("fake-fm"));
+        ASSERT_TRUE(m_service.isConnected()) << m_service.lastError().message().toStdString();
+        ASSERT_TRUE(m_service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"),
+            &m_fake, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(m_service.registerService(kService));
+        m_registered = true;
+    }
+
+    void unregisterFileManager()
+    {
+        if (!m_registered)
+            return;
+        m_service.unregisterService(kService);
+        m_service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-fm"));
+        m_registered = false;
+    }
 
     // Opens the dialog, reveals the hidden button and presses it.
     void pressRepConfig()
@@ -132,36 +129,44 @@ protected:
         QTest::mouseClick(repConfig, Qt::LeftButton);
     }
 
-    static inline QTemporaryDir *s_configDir = nullptr;
-    static inline QProcess *s_daemon = nullptr;
-    static inline QString s_address;
+    static inline PrivateSessionBus *s_bus = nullptr;
 
     QString m_fichConfig;
     OpenedUrls m_opened;
+    FakeFileManager m_fake;
+    QDBusConnection m_service { QString() };
+    bool m_registered = false;
 };
 
 TEST_F(FileManagerTest, repConfigButton_asksTheFileManagerToShowTheSettingsFile)
 {
-    // The service lives on a connection of its own, as another program's would.
-    QDBusConnection service = QDBusConnection::connectToBus(s_address, QStringLiteral("fake-fm"));
-    ASSERT_TRUE(service.isConnected());
-    FakeFileManager fake;
-    ASSERT_TRUE(service.registerObject(
-        QStringLiteral("/org/freedesktop/FileManager1"), &fake, QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(service.registerService(kService));
+    registerFileManager();
 
     pressRepConfig();
 
-    QTRY_COMPARE(fake.shownUris.size(), 1);
-    const QString uri = fake.shownUris[0];
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !m_fake.shownUris.isEmpty(); }));
+    ASSERT_EQ(m_fake.shownUris.size(), 1);
+    const QString uri = m_fake.shownUris[0];
     EXPECT_TRUE(uri.startsWith(QLatin1String("file:///"))) << uri.toStdString();
     EXPECT_FALSE(uri.contains(u' ')) << "a URI carries no blank: " << uri.toStdString();
     EXPECT_EQ(QUrl(uri).toLocalFile(), m_fichConfig);
+    // The call's watcher goes once its answer has been handled: the fallback would have run.
+    ASSERT_TRUE(
+        QTest::qWaitFor([] { return qApp->findChildren<QDBusPendingCallWatcher *>().isEmpty(); }));
     EXPECT_TRUE(m_opened.urls.isEmpty());
+}
 
-    service.unregisterService(kService);
-    service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("fake-fm"));
+TEST_F(FileManagerTest, fileManagerRefusesTheCall_opensTheSettingsFolder)
+{
+    m_fake.refuse = true;
+    registerFileManager();
+
+    pressRepConfig();
+
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !m_opened.urls.isEmpty(); }));
+    EXPECT_EQ(m_opened.urls.size(), 1);
+    EXPECT_EQ(m_fake.shownUris.size(), 1);
+    EXPECT_EQ(m_opened.urls[0], QUrl::fromLocalFile(path() + QStringLiteral("/Mes réglages #1")));
 }
 
 TEST_F(FileManagerTest, noFileManagerOnTheBus_opensTheSettingsFolder)
@@ -170,7 +175,8 @@ TEST_F(FileManagerTest, noFileManagerOnTheBus_opensTheSettingsFolder)
 
     pressRepConfig();
 
-    QTRY_COMPARE(m_opened.urls.size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !m_opened.urls.isEmpty(); }));
+    EXPECT_EQ(m_opened.urls.size(), 1);
     EXPECT_EQ(m_opened.urls[0], QUrl::fromLocalFile(path() + QStringLiteral("/Mes réglages #1")));
 }
 

@@ -314,10 +314,10 @@ TEST_F(KeyboardUseTest, wholeUse_withoutTheMouse)
     });
     window = std::make_unique<TfrmMain>();
     window->show();
-    QTRY_VERIFY_WITH_TIMEOUT(script.finished(), 60000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return script.finished(); }, 60000));
 
     // An accelerator presses its button the way a click does, a moment later.
-    QTRY_VERIFY(!window->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
     EXPECT_EQ(readSettings(u"RepSrc.txt"_s),
         QFile::encodeName(missing) + "\r\n" + QFile::encodeName(data) + "\r\n");
     EXPECT_EQ(readSettings(u"RepDst.txt"_s), QFile::encodeName(backup) + "\r\n");

@@ -263,8 +263,10 @@ TEST_F(MainWindowTest, resizing_givesHeightToTheFilterBoxAndWidthToTheBoxes)
         before[name] = child<QWidget>(*window, name)->geometry();
 
     window->resize(window->width() + 100, window->height() + 60);
-    QTRY_COMPARE(
-        child<QWidget>(*window, u"memFilter"_s)->height(), before[u"memFilter"_s].height() + 60);
+    const int wanted = before[u"memFilter"_s].height() + 60;
+    const auto filterHeight = [&] { return child<QWidget>(*window, u"memFilter"_s)->height(); };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return filterHeight() == wanted; }))
+        << filterHeight() << " instead of " << wanted;
 
     const auto moved = [&](const QString &name) {
         const QRect now = child<QWidget>(*window, name)->geometry();

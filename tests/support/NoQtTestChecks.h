@@ -1,0 +1,72 @@
+#pragma once
+
+// QtTest's checks report to QtTest's own runner, which GoogleTest never hears: outside
+// QTest::qExec a failed QVERIFY, QCOMPARE, QTRY_* or QSKIP only returns from the function, and
+// the test passes. Forced into every test source (qs_test_support), so that none can use them:
+// wait with ASSERT_TRUE(QTest::qWaitFor([&] { ... })), then check with EXPECT_* / ASSERT_*.
+#include <QtTest/qtestcase.h>
+
+#define QS_NO_QTEST_CHECK(name)                                                                    \
+    static_assert(false,                                                                           \
+        name " does not reach GoogleTest: use EXPECT_*, ASSERT_*, GTEST_SKIP() "                   \
+             "and QTest::qWaitFor")
+#undef QVERIFY
+#define QVERIFY(...) QS_NO_QTEST_CHECK("QVERIFY")
+#undef QVERIFY2
+#define QVERIFY2(...) QS_NO_QTEST_CHECK("QVERIFY2")
+#undef QCOMPARE
+#define QCOMPARE(...) QS_NO_QTEST_CHECK("QCOMPARE")
+#undef QCOMPARE_EQ
+#define QCOMPARE_EQ(...) QS_NO_QTEST_CHECK("QCOMPARE_EQ")
+#undef QCOMPARE_NE
+#define QCOMPARE_NE(...) QS_NO_QTEST_CHECK("QCOMPARE_NE")
+#undef QCOMPARE_LT
+#define QCOMPARE_LT(...) QS_NO_QTEST_CHECK("QCOMPARE_LT")
+#undef QCOMPARE_LE
+#define QCOMPARE_LE(...) QS_NO_QTEST_CHECK("QCOMPARE_LE")
+#undef QCOMPARE_GT
+#define QCOMPARE_GT(...) QS_NO_QTEST_CHECK("QCOMPARE_GT")
+#undef QCOMPARE_GE
+#define QCOMPARE_GE(...) QS_NO_QTEST_CHECK("QCOMPARE_GE")
+#undef QFAIL
+#define QFAIL(...) QS_NO_QTEST_CHECK("QFAIL")
+#undef QSKIP
+#define QSKIP(...) QS_NO_QTEST_CHECK("QSKIP")
+#undef QEXPECT_FAIL
+#define QEXPECT_FAIL(...) QS_NO_QTEST_CHECK("QEXPECT_FAIL")
+#undef QTRY_VERIFY
+#define QTRY_VERIFY(...) QS_NO_QTEST_CHECK("QTRY_VERIFY")
+#undef QTRY_VERIFY2
+#define QTRY_VERIFY2(...) QS_NO_QTEST_CHECK("QTRY_VERIFY2")
+#undef QTRY_VERIFY_WITH_TIMEOUT
+#define QTRY_VERIFY_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_VERIFY_WITH_TIMEOUT")
+#undef QTRY_VERIFY2_WITH_TIMEOUT
+#define QTRY_VERIFY2_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_VERIFY2_WITH_TIMEOUT")
+#undef QTRY_COMPARE
+#define QTRY_COMPARE(...) QS_NO_QTEST_CHECK("QTRY_COMPARE")
+#undef QTRY_COMPARE_WITH_TIMEOUT
+#define QTRY_COMPARE_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_WITH_TIMEOUT")
+#undef QTRY_COMPARE_EQ
+#define QTRY_COMPARE_EQ(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_EQ")
+#undef QTRY_COMPARE_NE
+#define QTRY_COMPARE_NE(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_NE")
+#undef QTRY_COMPARE_LT
+#define QTRY_COMPARE_LT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_LT")
+#undef QTRY_COMPARE_LE
+#define QTRY_COMPARE_LE(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_LE")
+#undef QTRY_COMPARE_GT
+#define QTRY_COMPARE_GT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_GT")
+#undef QTRY_COMPARE_GE
+#define QTRY_COMPARE_GE(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_GE")
+#undef QTRY_COMPARE_EQ_WITH_TIMEOUT
+#define QTRY_COMPARE_EQ_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_EQ_WITH_TIMEOUT")
+#undef QTRY_COMPARE_NE_WITH_TIMEOUT
+#define QTRY_COMPARE_NE_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_NE_WITH_TIMEOUT")
+#undef QTRY_COMPARE_LT_WITH_TIMEOUT
+#define QTRY_COMPARE_LT_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_LT_WITH_TIMEOUT")
+#undef QTRY_COMPARE_LE_WITH_TIMEOUT
+#define QTRY_COMPARE_LE_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_LE_WITH_TIMEOUT")
+#undef QTRY_COMPARE_GT_WITH_TIMEOUT
+#define QTRY_COMPARE_GT_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_GT_WITH_TIMEOUT")
+#undef QTRY_COMPARE_GE_WITH_TIMEOUT
+#define QTRY_COMPARE_GE_WITH_TIMEOUT(...) QS_NO_QTEST_CHECK("QTRY_COMPARE_GE_WITH_TIMEOUT")
