@@ -431,7 +431,12 @@ bool EditeListeRepertoires(FolderList &list, const QString &title, QWidget *pare
         frm.SelectIndex(0);
     frm.lbxFoldersClick();
     platform::centreOnOwner(&frm);
-    if (frm.exec() != QDialog::Accepted)
+    const int result = frm.exec();
+    // After a question the editor and the message box close at once, and a window manager may
+    // then activate no window at all: the owner takes the keyboard back itself.
+    if (parent)
+        parent->window()->activateWindow();
+    if (result != QDialog::Accepted)
         return false;
     list = frm.List();
     return true;
