@@ -71,6 +71,15 @@ QPushButton *makeButton(
     return button;
 }
 
+// An empty list of folders cannot be typed into: it points to the button that fills it. Qt
+// shows the hint whenever nothing is selected, so a list with entries carries none. Set while
+// the box is empty: taking the hint away from a box without selection selects its first entry.
+void hintFirstFolder(QComboBox *cbx, bool noFolder)
+{
+    cbx->setPlaceholderText(
+        noFolder ? u"Aucun répertoire : ajoutez-en un avec le bouton ≡ à droite"_s : QString());
+}
+
 // A button that shows only its picture says what it does to the mouse and to assistive tools.
 void describeImageButton(QPushButton *button, const QString &words)
 {
@@ -92,6 +101,7 @@ std::tuple<QLabel *, QComboBox *, QPushButton *, QLineEdit *, QPushButton *> mak
     cbx->setObjectName(u"cbxRep"_s + which);
     lbl->setBuddy(cbx);
     platform::showWholeTextWhenCut(cbx);
+    hintFirstFolder(cbx, true);
     QPushButton *bbtEdit = makeButton(parent, u"bbtRep"_s + which, {},
         platform::themeIcon("format-justify-fill", QStyle::SP_FileDialogListView));
     bbtEdit->setProperty("tag", tag);
@@ -439,6 +449,7 @@ void TfrmMain::setRepList(QComboBox *cbx, FolderList &target, const FolderList &
     target = list;
     const QSignalBlocker blocker(cbx);
     cbx->clear();
+    hintFirstFolder(cbx, list.entries.isEmpty());
     cbx->addItems(list.entries);
     cbx->setCurrentIndex(-1);
 }

@@ -3,6 +3,7 @@
 #include "folders/FolderDialog.h"
 #include "platform/Paths.h"
 #include "platform/gui/Controls.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
 #include "platform/gui/Placement.h"
 #include "platform/gui/Reported.h"
@@ -213,7 +214,7 @@ TfrmEditeListeRepertoires::TfrmEditeListeRepertoires(QWidget *parent)
     connect(bbtFolder, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtFolderClick);
     platform::connectReported(bbtOpen, &QPushButton::clicked, this, [this] { bbtOpenClick(); });
     platform::connectReported(bbtSave, &QPushButton::clicked, this, [this] { bbtSaveClick(); });
-    connect(bbtOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(bbtOk, &QPushButton::clicked, this, &TfrmEditeListeRepertoires::bbtOkClick);
     connect(bbtCancel, &QPushButton::clicked, this, &QDialog::reject);
     platform::installWindowKeys(this, bbtOk, bbtCancel);
 }
@@ -350,9 +351,38 @@ void TfrmEditeListeRepertoires::runAction(int tag)
 void TfrmEditeListeRepertoires::bbtFolderClick()
 {
     FolderDialog->SetDirectory(platform::trimText(edtFolder->text()));
-    if (FolderDialog->Execute())
+    const bool chosen = FolderDialog->Execute();
+    if (chosen)
         putEditText(FolderDialog->Directory());
     edtFolderChange();
+    // A folder just picked is meant to join the list: Enter adds it.
+    if (chosen && bbtAdd->isEnabled())
+        bbtAdd->setFocus(Qt::OtherFocusReason);
+}
+
+bool TfrmEditeListeRepertoires::isListed(const QString &trimmed) const
+{
+    // As Ajouter sees it (letter case aside), and an entry kept with blanks around it counts.
+    for (int row = 0; row < lbxFolders->count(); ++row) {
+        if (platform::trimText(lbxFolders->item(row)->text()).compare(trimmed, Qt::CaseInsensitive)
+            == 0)
+            return true;
+    }
+    return false;
+}
+
+void TfrmEditeListeRepertoires::bbtOkClick()
+{
+    // A folder typed or picked without Ajouter is easily taken for one in the list.
+    const QString pending = platform::trimText(edtFolder->text());
+    if (!pending.isEmpty() && !isListed(pending)
+        && platform::confirm(this,
+            QStringLiteral("Le répertoire \"") + pending
+                + QStringLiteral("\" n'a pas été ajouté à la liste. Voulez-vous l'ajouter ?"))) {
+        UpdateGuard guard(FUpdating);
+        lbxFolders->addItem(pending);
+    }
+    accept();
 }
 
 void TfrmEditeListeRepertoires::bbtOpenClick()
@@ -401,7 +431,12 @@ bool EditeListeRepertoires(FolderList &list, const QString &title, QWidget *pare
         frm.SelectIndex(0);
     frm.lbxFoldersClick();
     platform::centreOnOwner(&frm);
-    if (frm.exec() != QDialog::Accepted)
+    const int result = frm.exec();
+    // After a question the editor and the message box close at once, and a window manager may
+    // then activate no window at all: the owner takes the keyboard back itself.
+    if (parent)
+        parent->window()->activateWindow();
+    if (result != QDialog::Accepted)
         return false;
     list = frm.List();
     return true;

@@ -36,6 +36,8 @@ public:
     // Remplacer, Ajouter, Supprimer, up and down, told apart by the button's "tag".
     void bbtActionClick();
     void bbtFolderClick();
+    // Closes with OK; a folder left in the edit but never added is offered first.
+    void bbtOkClick();
     // Raise AppError when the file cannot be read or written; the list is then unchanged.
     void bbtOpenClick();
     void bbtSaveClick();
@@ -61,6 +63,7 @@ protected:
 private:
     void runAction(int tag);
     void putEditText(const QString &text);
+    bool isListed(const QString &trimmed) const;
 
     TextEncoding FEncoding = TextEncoding::Ansi;
     // Non-zero while the program itself changes the list box, whose selection signals then

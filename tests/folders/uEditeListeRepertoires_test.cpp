@@ -6,18 +6,22 @@
 #include "support/Keys.h"
 #include "support/Modal.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -96,6 +100,64 @@ bool runEditor(FolderList &list, const QString &title,
     EXPECT_TRUE(driven);
     return confirmed;
 }
+
+// What a message box showed.
+struct Question
+{
+    QString text;
+    QString caption;
+    QString defaultButton;
+};
+
+// Presses the button of that text in a dialog; a missing one fails the test and closes it.
+void pressButtonOf(QWidget *dialog, const QString &text)
+{
+    for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {
+        if (button->text() == text && button->isVisible()) {
+            button->click();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no button " << text.toStdString();
+    dialog->close();
+}
+
+// Answers the next modal widget, which must be a message box, and records what it showed.
+void answerNextQuestion(const QString &answer, Question *seen)
+{
+    testsupport::onNextModal([answer, seen](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box) {
+            ADD_FAILURE() << "expected a question, got " << modal->metaObject()->className();
+            modal->close();
+            return;
+        }
+        seen->text = box->text();
+        seen->caption = box->windowTitle();
+        seen->defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        pressButtonOf(box, answer);
+    });
+}
+
+// While it lives, every message box fails the test and is answered "&Non", so that nothing
+// waits on it.
+class NoQuestionAsked
+{
+public:
+    NoQuestionAsked()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                ADD_FAILURE() << "asked: " << box->text().toStdString();
+                pressButtonOf(box, QStringLiteral("&Non"));
+            }
+        });
+        m_timer.start(20);
+    }
+
+private:
+    QTimer m_timer;
+};
 
 class EditeListeRepertoiresTest : public testsupport::TempDirTest
 {
@@ -289,17 +351,85 @@ TEST_F(EditeListeRepertoiresTest, addAndReplace_storeTheTextWithItsSpaces)
     EXPECT_EQ(list.entries, QStringList({ QStringLiteral(" /srv/Beta"), kBeta, spaced }));
 }
 
-TEST_F(EditeListeRepertoiresTest, enterInEdit_closesWithOkWithoutAdding)
+// A folder left in the edit without Ajouter is offered when OK closes the editor: "&Oui" adds
+// it, trimmed, at the end, "&Non" leaves the list as it was; the editor is confirmed either way.
+// Enter in the edit is OK, not Ajouter.
+TEST_F(EditeListeRepertoiresTest, okWithAFolderNotAdded_asksWhetherToAddIt)
 {
-    FolderList list = listOf({ kAlpha });
-    const bool confirmed = runEditor(list, QString(), [](TfrmEditeListeRepertoires &frm) {
-        typeInEdit(frm, QStringLiteral("/srv/Nouveau"));
-        ASSERT_TRUE(frm.bbtAdd->isEnabled());
-        QTest::keyClick(frm.edtFolder, Qt::Key_Return);
-        EXPECT_FALSE(frm.isVisible());
-    });
-    EXPECT_TRUE(confirmed);
-    EXPECT_EQ(list.entries, QStringList({ kAlpha }));
+    const QString delta = QStringLiteral("/srv/Delta");
+    struct Case
+    {
+        const char *name;
+        QStringList before;
+        QString typed;
+        bool enterInEdit;
+        QString answer;
+        QStringList after;
+    };
+    const Case cases[] = {
+        { "OK, Oui", { kAlpha, kBeta }, QStringLiteral("  /srv/Delta \t"), false,
+            QStringLiteral("&Oui"), { kAlpha, kBeta, delta } },
+        { "OK, Non", { kAlpha, kBeta }, delta, false, QStringLiteral("&Non"), { kAlpha, kBeta } },
+        { "Enter in the edit, Non", { kAlpha }, delta, true, QStringLiteral("&Non"), { kAlpha } },
+        { "first folder, Enter in the edit, Oui", {}, delta, true, QStringLiteral("&Oui"),
+            { delta } },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderList list = listOf(c.before);
+        Question asked;
+        const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
+            typeInEdit(frm, c.typed);
+            answerNextQuestion(c.answer, &asked);
+            if (c.enterInEdit)
+                testsupport::pressKey(&frm, Qt::Key_Return);
+            else
+                click(frm.bbtOk);
+            EXPECT_FALSE(frm.isVisible());
+        });
+        EXPECT_EQ(asked.text,
+            QStringLiteral("Le répertoire \"/srv/Delta\" n'a pas été ajouté à la liste. "
+                           "Voulez-vous l'ajouter ?"));
+        EXPECT_EQ(asked.caption, QStringLiteral("Confirmer"));
+        EXPECT_EQ(asked.defaultButton, QStringLiteral("&Oui"));
+        EXPECT_TRUE(confirmed);
+        EXPECT_EQ(list.entries, c.after);
+    }
+}
+
+// OK asks nothing when the edit holds nothing to add: nothing, blanks, or an entry as Ajouter
+// sees it (letter case aside), an entry kept with blanks around it included.
+TEST_F(EditeListeRepertoiresTest, okWithNothingLeftToAdd_asksNothing)
+{
+    const QString spaced = QStringLiteral("  /srv/Delta ");
+    struct Case
+    {
+        const char *name;
+        QStringList entries;
+        std::optional<QString> typed; // none: the edit as the editor opened
+    };
+    const Case cases[] = {
+        { "empty list, empty edit", {}, std::nullopt },
+        { "blanks only", { kAlpha }, QStringLiteral("  \t ") },
+        { "the selected entry", { kAlpha, kBeta }, std::nullopt },
+        { "another entry", { kAlpha, kBeta }, kBeta },
+        { "an entry in other letter case", { kAlpha }, QStringLiteral(" /SRV/alpha") },
+        { "an entry kept with blanks", { spaced }, std::nullopt },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderList list = listOf(c.entries);
+        const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            if (c.typed)
+                typeInEdit(frm, *c.typed);
+            const NoQuestionAsked none;
+            click(frm.bbtOk);
+            EXPECT_FALSE(frm.isVisible());
+        });
+        EXPECT_TRUE(confirmed);
+        EXPECT_EQ(list.entries, c.entries);
+    }
 }
 
 TEST_F(EditeListeRepertoiresTest, cancelAfterChanges_leavesTheCallersListUnchanged)
@@ -452,6 +582,54 @@ TEST_F(EditeListeRepertoiresTest, folderButton_startsOnTrimmedEditAndPutsTheChos
             EXPECT_EQ(frm.edtFolder->text(), c.editAfter);
             EXPECT_EQ(enabledListButtons(frm), c.enabledAfter);
         });
+    }
+}
+
+// A picked folder that the list lacks is there to be added: Ajouter takes the focus, so Enter
+// adds it, and the next Enter is OK. A folder already listed, or no pick, leaves the focus on
+// the folder button.
+TEST_F(EditeListeRepertoiresTest, folderButton_pickedFolderNotListed_enterAddsIt)
+{
+    const QString sub = makeDir(QStringLiteral("donnees/sous-dossier"));
+    struct Case
+    {
+        const char *name;
+        QStringList before;
+        QString choose;
+        bool toAdd;
+    };
+    const Case cases[] = {
+        { "a new folder", { kAlpha }, sub, true },
+        { "into an empty list", {}, sub, true },
+        { "a folder already listed", { kAlpha, sub }, sub, false },
+        { "cancelled", { kAlpha }, QString(), false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderList list = listOf(c.before);
+        const bool confirmed = runEditor(list, QString(), [&](TfrmEditeListeRepertoires &frm) {
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
+            answerNextFileDialog(c.choose);
+            click(frm.bbtFolder);
+            // A window manager gives the activation back once the picker is gone; the
+            // offscreen platform does not.
+            frm.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&frm));
+            if (!c.toAdd) {
+                EXPECT_EQ(QApplication::focusWidget(), frm.bbtFolder);
+                return;
+            }
+            EXPECT_EQ(frm.edtFolder->text(), sub);
+            ASSERT_EQ(QApplication::focusWidget(), frm.bbtAdd);
+            testsupport::pressKey(&frm, Qt::Key_Return);
+            EXPECT_EQ(entriesOf(frm), c.before + QStringList { sub });
+            EXPECT_TRUE(frm.isVisible());
+            const NoQuestionAsked none;
+            testsupport::pressKey(&frm, Qt::Key_Return);
+            EXPECT_FALSE(frm.isVisible());
+        });
+        EXPECT_EQ(confirmed, c.toAdd);
+        EXPECT_EQ(list.entries, c.toAdd ? c.before + QStringList { sub } : c.before);
     }
 }
 

@@ -214,7 +214,7 @@ TEST_F(KeyboardUseTest, wholeUse_withoutTheMouse)
                 press(Qt::Key_Return);
             } },
         // Chosen with End, the list's last entry; then the destination: Enter in the editor's
-        // edit is OK, not Ajouter, so the first try adds nothing.
+        // edit is OK, not Ajouter, and "&Non" to the folder left there adds nothing.
         { main,
             [&combo] {
                 ASSERT_EQ(combo("cbxRepSrc")->count(), 2);
@@ -230,6 +230,13 @@ TEST_F(KeyboardUseTest, wholeUse_withoutTheMouse)
             [&backup] {
                 tabTo(u"edtFolder"_s);
                 type(backup);
+                press(Qt::Key_Return);
+            } },
+        { u"dlgConfirm"_s,
+            [] {
+                press(Qt::Key_Tab);
+                ASSERT_EQ(
+                    qobject_cast<QPushButton *>(QApplication::focusWidget())->text(), u"&Non"_s);
                 press(Qt::Key_Return);
             } },
         { main,

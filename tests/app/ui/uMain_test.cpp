@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -141,6 +142,64 @@ TEST_F(MainWindowTest, firstStart_createsSettingsAndEmptyListFiles_copyDisabled)
     // The empty filter box says what to type.
     EXPECT_EQ(child<QPlainTextEdit>(*window, u"memFilter"_s)->placeholderText(),
         u"Un filtre par ligne : *.pdf, rapport…"_s);
+}
+
+// An empty list cannot be typed into: in both layouts it tells how to fill it until a folder is
+// listed, and shows no folder chosen then; the buttons keep their pictures alone.
+TEST_F(MainWindowTest, emptyFolderList_pointsToItsListButtonUntilAFolderIsListed)
+{
+    const QString hint = u"Aucun répertoire : ajoutez-en un avec le bouton ≡ à droite"_s;
+    const QString data = makeDir(u"Data"_s);
+    const auto editList = [](QWidget &window, const QString &button,
+                              std::function<void(TfrmEditeListeRepertoires *)> edit) {
+        uitest::onNextModalOf<TfrmEditeListeRepertoires>(
+            "the list editor", [edit = std::move(edit)](TfrmEditeListeRepertoires *editor) {
+                edit(editor);
+                QTest::mouseClick(editor->bbtOk, Qt::LeftButton);
+            });
+        QTest::mouseClick(child<QPushButton>(window, button), Qt::LeftButton);
+    };
+    for (const bool extended : { false, true }) {
+        SCOPED_TRACE(extended ? "extended" : "normal");
+        writeList(u"RepSrc.txt"_s, {});
+        writeList(u"RepDst.txt"_s, {});
+        if (extended)
+            useExtendedLayout();
+        auto window = openWindow();
+        ASSERT_EQ(window->extendedView(), extended);
+        auto *cbxRepSrc = child<QComboBox>(*window, u"cbxRepSrc"_s);
+        auto *cbxRepDst = child<QComboBox>(*window, u"cbxRepDst"_s);
+        EXPECT_EQ(cbxRepSrc->placeholderText(), hint);
+        EXPECT_EQ(cbxRepDst->placeholderText(), hint);
+        for (const QString &name :
+            { u"bbtRepSrc"_s, u"bbtRepDst"_s, u"bbtSelectRepSrc"_s, u"bbtSelectRepDst"_s })
+            EXPECT_EQ(child<QPushButton>(*window, name)->text(), QString()) << name.toStdString();
+
+        editList(*window, u"bbtRepSrc"_s, [&data](TfrmEditeListeRepertoires *editor) {
+            QTest::keyClicks(editor->edtFolder, data);
+            QTest::mouseClick(editor->bbtAdd, Qt::LeftButton);
+        });
+        ASSERT_EQ(cbxRepSrc->count(), 1);
+        EXPECT_EQ(cbxRepSrc->placeholderText(), QString());
+        EXPECT_EQ(cbxRepSrc->currentIndex(), -1);
+        EXPECT_EQ(cbxRepDst->placeholderText(), hint);
+        EXPECT_FALSE(child<QPushButton>(*window, u"bbtCopie"_s)->isEnabled());
+        EXPECT_EQ(child<QLineEdit>(*window, u"edtRepSrc"_s)->text(), QString());
+
+        // A listed folder read at start-up; the hint comes back once the list is emptied.
+        window.reset();
+        window = openWindow();
+        cbxRepSrc = child<QComboBox>(*window, u"cbxRepSrc"_s);
+        ASSERT_EQ(cbxRepSrc->count(), 1);
+        EXPECT_EQ(cbxRepSrc->placeholderText(), QString());
+        EXPECT_EQ(cbxRepSrc->currentIndex(), -1);
+        EXPECT_EQ(child<QComboBox>(*window, u"cbxRepDst"_s)->placeholderText(), hint);
+        editList(*window, u"bbtRepSrc"_s, [](TfrmEditeListeRepertoires *editor) {
+            QTest::mouseClick(editor->bbtDelete, Qt::LeftButton);
+        });
+        EXPECT_EQ(cbxRepSrc->count(), 0);
+        EXPECT_EQ(cbxRepSrc->placeholderText(), hint);
+    }
 }
 
 TEST_F(MainWindowTest, controls_carryCaptionsTagsFontsAndTabOrder)
