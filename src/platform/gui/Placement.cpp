@@ -91,12 +91,16 @@ QMargins expectedFrame(const QWidget *window)
 
 // `place`: whether the window may be moved. A window not placed yet is left to Qt and the
 // window manager, which place it once its size is known (a dialog centred on its owner).
-void fit(QWidget *window, const QMargins &frame, bool place)
+// `framedNow`: called once the window manager has framed the window.
+void fit(QWidget *window, const QMargins &frame, bool place, bool framedNow = false)
 {
     if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))
         return;
-    // A window's position is that of its frame.
-    QRect outer(window->pos(), window->size().grownBy(frame));
+    // A window's position is that of its frame; once the window manager has framed the
+    // window, as the window system has it (QWidget's may still be one Qt asked for).
+    const bool framed = framedNow && !frameOf(window).isNull() && window->windowHandle();
+    QRect outer = framed ? window->windowHandle()->frameGeometry()
+                         : QRect(window->pos(), window->size().grownBy(frame));
     const QScreen *screen = QGuiApplication::screenAt(outer.center());
     if (!screen)
         screen = window->screen();
@@ -125,8 +129,26 @@ void fit(QWidget *window, const QMargins &frame, bool place)
     QPoint inside = outer.topLeft();
     inside.setX(std::max(area.left(), std::min(inside.x(), area.right() + 1 - outer.width())));
     inside.setY(std::max(area.top(), std::min(inside.y(), area.bottom() + 1 - outer.height())));
-    if (inside != window->pos())
+    if (framed) {
+        // Asked of the window system even when Qt believes the window is there already.
+        if (inside != outer.topLeft())
+            window->windowHandle()->setFramePosition(inside);
+    } else if (inside != window->pos()) {
         window->move(inside);
+    }
+}
+
+// Whether the frame, as the window system has it now, lies inside its screen's available area.
+bool framedInside(const QWidget *window)
+{
+    const QWindow *handle = window->windowHandle();
+    if (!handle || frameOf(window).isNull())
+        return false;
+    const QRect outer = handle->frameGeometry();
+    const QScreen *screen = QGuiApplication::screenAt(outer.center());
+    if (!screen)
+        screen = window->screen();
+    return !screen || screen->availableGeometry().contains(outer);
 }
 
 // The frame the last check of a window went by.
@@ -135,7 +157,7 @@ const char *const kCheckedFrame = "qs_checkedFrame";
 void check(QWidget *window, const QMargins &frame)
 {
     window->setProperty(kCheckedFrame, QVariant::fromValue(frame));
-    fit(window, frame, true);
+    fit(window, frame, true, true);
 }
 
 // Checks a window again when the window manager has framed it, or framed it otherwise than the
@@ -165,9 +187,12 @@ public:
         const QVariant checked = window->property(kCheckedFrame);
         if (window->property(kFramePending).toBool()
             || (checked.isValid() && checked.value<QMargins>() != frame)) {
-            window->setProperty(kFramePending, QVariant());
             lastSeenFrame() = frame;
             check(window, frame);
+            // Done once the window system shows the frame inside the screen: until then a
+            // move may still be on its way, or one asked for may have been lost.
+            if (framedInside(window))
+                window->setProperty(kFramePending, QVariant());
         }
     }
 
