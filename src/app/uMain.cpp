@@ -391,12 +391,17 @@ void TfrmMain::LoadConfig()
     const SettingsPaths paths = locateSettingsFolder();
     FRepConfig = paths.FRepConfig;
     FFichConfig = paths.FFichConfig;
-    FConfig = readConfig(FFichConfig);
+    FConfigError = readConfigStrict(FFichConfig, FConfig);
     SaveConfig();
 }
 
 void TfrmMain::SaveConfig()
 {
+    // A record that start-up could not read holds the defaults, not the user's settings:
+    // written, it would replace them (a protecting DontReplace=1 among them). Reported as a
+    // failed write, which is what it is to the user.
+    if (FConfigError != 0)
+        throw InOutError(FConfigError, u"Impossible d'écrire dans "_s + FFichConfig);
     writeConfig(FConfig, FFichConfig);
 }
 
@@ -583,7 +588,15 @@ void TfrmMain::bbtOptionsClick()
 {
     // Written back after every use, confirmed or cancelled; a changed ExtendedView takes
     // effect at the next start, so the layout is left alone.
-    EditeConfig(FConfig, FFichConfig, this);
+    const bool confirmed = EditeConfig(FConfig, FFichConfig, this);
+    // Settings that start-up could not read are never written over, as the folder lists:
+    // a cancel has nothing to keep, a confirmed change says why it is not kept.
+    if (FConfigError != 0) {
+        if (confirmed)
+            throw AppError(u"Les réglages n'ont pas pu être lus au démarrage : le fichier \""_s
+                + FFichConfig + u"\" n'est pas modifié."_s);
+        return;
+    }
     SaveConfig();
 }
 

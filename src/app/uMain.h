@@ -91,6 +91,9 @@ private:
     TFolderDialog *FolderDialog = nullptr;
     FolderList FRepSrc;
     FolderList FRepDst;
+    // Why start-up could not read the settings file (an errno value), or 0: settings it could
+    // not read are never written over.
+    int FConfigError = 0;
     // Whether start-up read each list: one it could not read is never written over.
     bool FRepSrcRead = false;
     bool FRepDstRead = false;

@@ -4,6 +4,10 @@
 #include "platform/Error.h"
 #include "platform/ErrorText.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
 namespace options {
 
 namespace {
@@ -58,19 +62,56 @@ QString desktopExecValue(const QString &program)
     return quoted;
 }
 
-QByteArray desktopEntryText(const QString &program)
+QString installedIconName()
 {
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Name=Quill Sift\n"
-                                        "Exec=")
+    const QString name = QStringLiteral("quillsift");
+    const QStringList extensions { QStringLiteral(".png"), QStringLiteral(".svg"),
+        QStringLiteral(".xpm") };
+    const auto holds = [&](const QString &folder) {
+        for (const QString &extension : extensions) {
+            if (QFileInfo(folder + u'/' + name + extension).isFile())
+                return true;
+        }
+        return false;
+    };
+
+    // Where the desktop's icon lookup searches, as the icon theme rules give it. A name the
+    // lookup cannot find would only trade the generic icon for a missing one.
+    const QStringList dataFolders
+        = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    QStringList iconFolders { QDir::homePath() + QStringLiteral("/.icons") };
+    for (const QString &data : dataFolders)
+        iconFolders.append(data + QStringLiteral("/icons"));
+    for (const QString &icons : iconFolders) {
+        const QDir hicolor(icons + QStringLiteral("/hicolor"));
+        const QStringList sizes = hicolor.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &size : sizes) {
+            if (holds(hicolor.filePath(size) + QStringLiteral("/apps")))
+                return name;
+        }
+    }
+    for (const QString &data : dataFolders) {
+        if (holds(data + QStringLiteral("/pixmaps")))
+            return name;
+    }
+    return {};
+}
+
+QByteArray desktopEntryText(const QString &program, const QString &iconName)
+{
+    QString text = QStringLiteral("[Desktop Entry]\n"
+                                  "Type=Application\n"
+                                  "Name=Quill Sift\n"
+                                  "Exec=")
         % desktopExecValue(program) % u'\n';
+    if (!iconName.isEmpty())
+        text += QStringLiteral("Icon=") + iconName + u'\n';
     return text.toUtf8();
 }
 
 void CreateShortcut(const QString &target, const QString &shortcutFile)
 {
-    const QByteArray content = desktopEntryText(target);
+    const QByteArray content = desktopEntryText(target, installedIconName());
     // The launcher itself is replaced: a link in its place is not followed into a file that
     // is not ours to rewrite, nor to make executable. The desktop starts only entries marked
     // executable.

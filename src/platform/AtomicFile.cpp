@@ -4,6 +4,7 @@
 #include "platform/PosixIo.h"
 #include "platform/Temporaries.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -172,7 +173,7 @@ int replaceFileAtomic(const QString &path, const QByteArray &data, unsigned mode
     return error ? error : writer.commit();
 }
 
-int readWholeFile(const QString &path, QByteArray &data)
+int readWholeFile(const QString &path, QByteArray &data, qint64 maxSize)
 {
     if (path.isEmpty())
         return ENOENT;
@@ -190,13 +191,21 @@ int readWholeFile(const QString &path, QByteArray &data)
         return EISDIR;
     if (!S_ISREG(st.st_mode))
         return EINVAL;
+    const bool bounded = maxSize >= 0;
+    if (bounded && st.st_size > maxSize)
+        return EFBIG;
 
     QByteArray content;
-    content.resize(qsizetype(st.st_size) + 1);
+    // One byte more than the bound, so that a file that grows meanwhile shows it.
+    content.resize(qsizetype(bounded ? std::min<qint64>(st.st_size, maxSize) : st.st_size) + 1);
     qsizetype used = 0;
     for (;;) {
-        if (used == content.size())
-            content.resize(content.size() * 2);
+        if (used == content.size()) {
+            if (bounded && used > maxSize)
+                return EFBIG;
+            content.resize(
+                bounded ? std::min<qint64>(content.size() * 2, maxSize + 1) : content.size() * 2);
+        }
         const ssize_t got = ::read(file.fd, content.data() + used, size_t(content.size() - used));
         if (got < 0) {
             if (errno == EINTR)
@@ -207,6 +216,8 @@ int readWholeFile(const QString &path, QByteArray &data)
             break;
         used += got;
     }
+    if (bounded && used > maxSize)
+        return EFBIG;
     content.truncate(used);
     data = content;
     return 0;

@@ -47,7 +47,8 @@ private:
     QByteArray m_name;
 };
 
-// Reads a whole file. Returns 0 or an errno value.
-int readWholeFile(const QString &path, QByteArray &data);
+// Reads a whole file. Returns 0 or an errno value; EFBIG, without reading it, for a file
+// larger than maxSize bytes when maxSize is not negative.
+int readWholeFile(const QString &path, QByteArray &data, qint64 maxSize = -1);
 
 } // namespace platform

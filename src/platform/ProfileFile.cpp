@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace platform {
@@ -83,7 +84,7 @@ ProfileDocument::ProfileDocument(QByteArray bytes)
 int ProfileDocument::load(const QString &fileName)
 {
     QByteArray data;
-    const int rc = readWholeFile(fileName, data);
+    const int rc = readWholeFile(fileName, data, kProfileFileMax);
     if (rc != 0) {
         *this = ProfileDocument();
         return rc == ENOENT || rc == ENOTDIR ? 0 : rc;
@@ -165,9 +166,14 @@ QByteArray ProfileDocument::encode(const QString &text) const
 
 void ProfileDocument::parse()
 {
-    m_lines.clear();
-    const qsizetype count = unitCount();
-    qsizetype pos = 0;
+    m_lines = parseLines(0, unitCount());
+}
+
+std::vector<ProfileDocument::Line> ProfileDocument::parseLines(
+    qsizetype begin, qsizetype count) const
+{
+    std::vector<Line> lines;
+    qsizetype pos = begin;
     while (pos < count) {
         Line line;
         line.start = pos;
@@ -185,11 +191,11 @@ void ProfileDocument::parse()
             ++first;
         if (first == line.contentEnd) {
             line.kind = Line::Blank;
-            m_lines.push_back(line);
+            lines.push_back(line);
             continue;
         }
         if (unit(first) == u';') {
-            m_lines.push_back(line);
+            lines.push_back(line);
             continue;
         }
         if (unit(first) == u'[') {
@@ -205,7 +211,7 @@ void ProfileDocument::parse()
                 while (to > from && isBlank(unit(to - 1)))
                     --to;
                 line.name = decode(from, to);
-                m_lines.push_back(line);
+                lines.push_back(line);
                 continue;
             }
         }
@@ -229,8 +235,9 @@ void ProfileDocument::parse()
             line.valueStart = from;
             line.valueEnd = to;
         }
-        m_lines.push_back(line);
+        lines.push_back(line);
     }
+    return lines;
 }
 
 qsizetype ProfileDocument::findSection(const QString &section) const
@@ -291,20 +298,50 @@ QString ProfileDocument::readString(
 
 void ProfileDocument::splice(qsizetype from, qsizetype to, const QString &text)
 {
-    m_bytes.replace(byteOffset(from), (to - from) * m_unitSize, encode(text));
+    const QByteArray bytes = encode(text);
+    const qsizetype delta = bytes.size() / m_unitSize - (to - from);
+    // Only the lines the edit touches are parsed again: from the one that holds the unit
+    // before the edit to the one that holds its end. Every other line keeps its break, so
+    // the lines after them only move.
+    const auto holding = [this](qsizetype unitIndex) {
+        const auto after = std::upper_bound(m_lines.begin(), m_lines.end(), unitIndex,
+            [](qsizetype index, const Line &line) { return index < line.start; });
+        return after == m_lines.begin() ? m_lines.begin() : after - 1;
+    };
+    const auto first = holding(from > 0 ? from - 1 : 0);
+    auto last = holding(to);
+    if (last != m_lines.end())
+        ++last;
+    const qsizetype reparseFrom = first == m_lines.end() ? 0 : first->start;
+    const qsizetype reparseTo = (last == m_lines.begin() ? 0 : (last - 1)->end) + delta;
+
+    m_bytes.replace(byteOffset(from), (to - from) * m_unitSize, bytes);
     m_modified = true;
-    parse();
+
+    for (auto moved = last; moved != m_lines.end(); ++moved) {
+        moved->start += delta;
+        moved->contentEnd += delta;
+        moved->end += delta;
+        moved->valueStart += delta;
+        moved->valueEnd += delta;
+    }
+    const auto at = m_lines.erase(first, last);
+    const std::vector<Line> edited = parseLines(reparseFrom, reparseTo);
+    m_lines.insert(at, edited.begin(), edited.end());
 }
 
 void ProfileDocument::convertToUtf16LE()
 {
     const QString text = decode(0, unitCount());
+    // Windows-1252 gives one UTF-16 unit per byte: every line keeps its place.
+    const bool samePlaces = text.size() == unitCount();
     m_encoding = Encoding::Utf16LE;
     m_markSize = 2;
     m_unitSize = 2;
     m_bytes = QByteArray("\xFF\xFE", 2) + encode(text);
     m_modified = true;
-    parse();
+    if (!samePlaces)
+        parse();
 }
 
 int ProfileDocument::setValue(const QString &section, const QString &key, const QString &value)

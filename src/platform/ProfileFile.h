@@ -13,6 +13,10 @@ namespace platform {
 // The longest value a read returns (a buffer of 2048 characters).
 inline constexpr qsizetype kProfileValueMax = 2047;
 
+// No settings file of a person comes near this size; a larger one is not read (EFBIG), so that
+// a damaged or hostile file cannot hold the program up or fill its memory.
+inline constexpr qint64 kProfileFileMax = 1024 * 1024;
+
 // The value, at most 2047 characters; defaultValue when the file, section or key is missing.
 QString getPrivateProfileString(const QString &section, const QString &key,
     const QString &defaultValue, const QString &fileName);
@@ -39,7 +43,8 @@ public:
     explicit ProfileDocument(QByteArray bytes);
 
     // Reads the file. A file that does not exist (ENOENT, ENOTDIR) gives an empty new
-    // document and 0; any other failure returns its errno value and leaves an empty document.
+    // document and 0; any other failure returns its errno value and leaves an empty document,
+    // EFBIG for a file larger than kProfileFileMax.
     int load(const QString &fileName);
 
     // The stored value, blanks and one pair of enclosing quotes dropped, not cut; nothing
@@ -72,6 +77,8 @@ private:
     };
 
     void parse();
+    // The lines of the units [begin, end); begin starts a line and end ends one.
+    std::vector<Line> parseLines(qsizetype begin, qsizetype end) const;
     char16_t unit(qsizetype index) const;
     qsizetype unitCount() const;
     qsizetype byteOffset(qsizetype unitIndex) const;

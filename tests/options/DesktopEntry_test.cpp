@@ -33,10 +33,31 @@ QString validatorProgram()
     return QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
 }
 
+// The folders where the desktop looks for icons are the test's own, and empty at first.
 class CreateShortcutTest : public TempDirTest
 {
 protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        for (const char *name : { "HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS" })
+            m_savedEnvironment.append({ name, qgetenv(name) });
+        qputenv("HOME", QFile::encodeName(makeDir(QStringLiteral("home"))));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(makeDir(QStringLiteral("home/.local/share"))));
+        qputenv("XDG_DATA_DIRS",
+            QFile::encodeName(makeDir(QStringLiteral("usr/local/share")) + QLatin1Char(':')
+                + makeDir(QStringLiteral("usr/share"))));
+    }
+
+    void TearDown() override
+    {
+        for (const auto &[name, value] : m_savedEnvironment)
+            qputenv(name, value);
+    }
+
     QString entryFile() const { return file(QStringLiteral("Quill Sift.desktop")); }
+
+    QList<std::pair<const char *, QByteArray>> m_savedEnvironment;
 };
 
 // Executable paths that a careless quoting would break or turn into something else.
@@ -100,6 +121,54 @@ TEST_F(CreateShortcutTest, entry_holdsTypeNameAndQuotedExecOnly)
                    "Name=Quill Sift\n"
                    "Exec=\"/usr/bin/quillsift\"\n"));
     EXPECT_EQ(modeOf(entryFile()), mode_t(0755));
+}
+
+// The entry names the icon only where the desktop's icon lookup finds it: in the hicolor theme
+// of an icon folder, or in a pixmaps folder. A name it cannot find would show as a missing
+// icon.
+TEST_F(CreateShortcutTest, icon_namedOnlyWhereTheDesktopFindsIt)
+{
+    const struct
+    {
+        const char *name;
+        const char *installed; // below the test's folder; nothing when null
+        bool named;
+    } cases[] = {
+        { "no icon anywhere", nullptr, false },
+        { "system hicolor, scalable", "usr/share/icons/hicolor/scalable/apps/quillsift.svg", true },
+        { "local hicolor, fixed size", "usr/local/share/icons/hicolor/48x48/apps/quillsift.png",
+            true },
+        { "user's data folder", "home/.local/share/icons/hicolor/256x256/apps/quillsift.png",
+            true },
+        { "user's icon folder", "home/.icons/hicolor/32x32/apps/quillsift.png", true },
+        { "pixmaps", "usr/share/pixmaps/quillsift.xpm", true },
+        { "another theme only", "usr/share/icons/Adwaita/48x48/apps/quillsift.png", false },
+        { "another program's icon", "usr/share/icons/hicolor/48x48/apps/quillsift-old.png", false },
+        { "not in the apps context", "usr/share/icons/hicolor/48x48/quillsift.png", false },
+        { "a folder of that name", "usr/share/pixmaps/quillsift.png/", false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QString installed;
+        if (c.installed) {
+            const QString relative = QString::fromLatin1(c.installed);
+            installed = relative.endsWith(u'/') ? makeDir(relative)
+                                                : writeFile(relative, QByteArray("icon"));
+        }
+
+        options::CreateShortcut(QStringLiteral("/usr/bin/quillsift"), entryFile());
+
+        const QByteArray written = testsupport::readBytes(entryFile());
+        const std::optional<QString> icon = entryreader::rawValue(written, QStringLiteral("Icon"));
+        EXPECT_EQ(icon, c.named ? std::optional(QStringLiteral("quillsift")) : std::nullopt)
+            << written.toStdString();
+        EXPECT_EQ(entryreader::commandLine(written),
+            QStringList { QStringLiteral("/usr/bin/quillsift") });
+        if (!installed.isEmpty()) {
+            EXPECT_TRUE(
+                QFileInfo(installed).isDir() ? QDir().rmdir(installed) : QFile::remove(installed));
+        }
+    }
 }
 
 TEST_F(CreateShortcutTest, existingFile_isReplacedWholeAndMadeExecutable)

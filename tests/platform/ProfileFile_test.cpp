@@ -4,6 +4,7 @@
 #include "support/Fixtures.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -233,6 +234,77 @@ TEST_F(ProfileFileTest, document_severalWrites_oneSave)
     EXPECT_EQ(document.save(ini()), 0);
     EXPECT_FALSE(document.isModified());
     EXPECT_EQ(readFile(u"Options.ini"_s), QByteArray("[ACME]\r\nb=2\r\na=1\r\n[New]\r\nc=3\r\n"));
+}
+
+// A document edited several times reads every key as a fresh reading of its bytes does: the
+// edits parse again only the lines they touch, whatever the line ends and the encoding.
+TEST_F(ProfileFileTest, document_afterEdits_readsAsItsBytesRead)
+{
+    const struct
+    {
+        const char *name;
+        QByteArray content;
+    } cases[] = {
+        { "CR LF", "; c\r\n[ACME]\r\nb=old\r\n\r\n[B]\r\nx=1\r\n" },
+        { "LF, blank lines", "[ACME]\n\nb=old\n\n\n[B]\nx=1\n" },
+        { "CR only", "[B]\rx=1\r[ACME]\rb=old\r" },
+        { "no final line end", "[ACME]\r\nb=old\r\n[B]\r\nx=1" },
+        { "no section yet, no final line end", "[B]\nx=1" },
+        { "empty", QByteArray() },
+        { "UTF-8", utf8WithMark(u"[ACME]\r\nb=é\r\n[B]\r\nx=☃\r\n"_s) },
+        { "UTF-16BE", utf16(u"[B]\nx=1\n[ACME]\nb=é\n"_s, false) },
+    };
+    const std::pair<QString, QString> edits[] = {
+        { u"b"_s, u"much longer than before"_s },
+        { u"a"_s, u"1"_s },
+        { u"b"_s, u""_s },
+        { u"c"_s, u" blanks "_s },
+        { u"a"_s, u"日本"_s }, // Windows-1252 lacks it: the file turns into UTF-16
+        { u"d"_s, u"4"_s },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ProfileDocument document(c.content);
+        for (const auto &[key, value] : edits) {
+            ASSERT_EQ(document.setValue(u"ACME"_s, key, value), 0);
+            EXPECT_EQ(document.setValue(u"New"_s, key, value), 0);
+            const ProfileDocument reread(document.bytes());
+            for (const QString &section : { u"ACME"_s, u"B"_s, u"New"_s }) {
+                for (const QString &name : { u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"x"_s })
+                    EXPECT_EQ(document.value(section, name), reread.value(section, name))
+                        << section.toStdString() << "/" << name.toStdString();
+            }
+        }
+        EXPECT_EQ(document.value(u"ACME"_s, u"a"_s), u"日本"_s);
+        EXPECT_EQ(document.value(u"ACME"_s, u"c"_s), u" blanks "_s);
+    }
+}
+
+// No settings file reaches a mebibyte: a larger one is not read at all (a sparse file of
+// 512 MiB included, which would otherwise be read whole), and never written over.
+TEST_F(ProfileFileTest, fileAboveAMebibyte_isNotReadNorWritten)
+{
+    const QByteArray atTheBound
+        = "[ACME]\r\nKey=v\r\n;" + QByteArray(kProfileFileMax - 18, 'c') + "\r\n";
+    ASSERT_EQ(atTheBound.size(), kProfileFileMax);
+    testsupport::writeBytes(ini(), atTheBound);
+    ProfileDocument document;
+    EXPECT_EQ(document.load(ini()), 0);
+    EXPECT_EQ(document.value(u"ACME"_s, u"Key"_s), u"v"_s);
+
+    for (const qint64 size : { kProfileFileMax + 1, qint64(512) * 1024 * 1024 }) {
+        SCOPED_TRACE(size);
+        testsupport::writeBytes(ini(), "[ACME]\r\nKey=v\r\n");
+        QFile file(ini());
+        ASSERT_TRUE(file.resize(size)); // the rest is a hole
+        EXPECT_EQ(document.load(ini()), EFBIG);
+        EXPECT_FALSE(document.value(u"ACME"_s, u"Key"_s).has_value());
+        EXPECT_EQ(getPrivateProfileString(u"ACME"_s, u"Key"_s, u"d"_s, ini()), u"d"_s);
+        EXPECT_EQ(writePrivateProfileString(u"ACME"_s, u"Key"_s, u"w"_s, ini()), EFBIG);
+        EXPECT_EQ(QFileInfo(ini()).size(), size);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.read(15), QByteArray("[ACME]\r\nKey=v\r\n"));
+    }
 }
 
 } // namespace

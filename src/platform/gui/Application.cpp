@@ -1,9 +1,8 @@
 #include "platform/gui/Application.h"
 
 #include "platform/Error.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/gui/Placement.h"
-
-#include <QMessageBox>
 
 namespace platform {
 
@@ -35,8 +34,9 @@ void reportUncaughtError(const std::exception &error)
         installedHandler()(error);
         return;
     }
-    QMessageBox::critical(
-        QApplication::activeWindow(), QApplication::applicationName(), messageOf(error));
+    MessageBox box(QMessageBox::Critical, QApplication::applicationName(), messageOf(error),
+        QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
 }
 
 Application::Application(int &argc, char **argv)

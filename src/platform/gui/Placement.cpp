@@ -1,13 +1,17 @@
 #include "platform/gui/Placement.h"
 
 #include <QApplication>
+#include <QBasicTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMargins>
+#include <QPointer>
 #include <QRect>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTimerEvent>
+#include <QVariant>
 #include <QWidget>
 #include <QWindow>
 
@@ -87,12 +91,16 @@ QMargins expectedFrame(const QWidget *window)
 
 // `place`: whether the window may be moved. A window not placed yet is left to Qt and the
 // window manager, which place it once its size is known (a dialog centred on its owner).
-void fit(QWidget *window, const QMargins &frame, bool place)
+// `framedNow`: called once the window manager has framed the window.
+void fit(QWidget *window, const QMargins &frame, bool place, bool framedNow = false)
 {
     if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized))
         return;
-    // A window's position is that of its frame.
-    QRect outer(window->pos(), window->size().grownBy(frame));
+    // A window's position is that of its frame; once the window manager has framed the
+    // window, as the window system has it (QWidget's may still be one Qt asked for).
+    const bool framed = framedNow && !frameOf(window).isNull() && window->windowHandle();
+    QRect outer = framed ? window->windowHandle()->frameGeometry()
+                         : QRect(window->pos(), window->size().grownBy(frame));
     const QScreen *screen = QGuiApplication::screenAt(outer.center());
     if (!screen)
         screen = window->screen();
@@ -121,14 +129,106 @@ void fit(QWidget *window, const QMargins &frame, bool place)
     QPoint inside = outer.topLeft();
     inside.setX(std::max(area.left(), std::min(inside.x(), area.right() + 1 - outer.width())));
     inside.setY(std::max(area.top(), std::min(inside.y(), area.bottom() + 1 - outer.height())));
-    if (inside != window->pos())
+    if (framed) {
+        // Asked of the window system even when Qt believes the window is there already.
+        if (inside != outer.topLeft())
+            window->windowHandle()->setFramePosition(inside);
+    } else if (inside != window->pos()) {
         window->move(inside);
+    }
 }
+
+// Whether the frame, as the window system has it now, lies inside its screen's available area.
+bool framedInside(const QWidget *window)
+{
+    const QWindow *handle = window->windowHandle();
+    if (!handle || frameOf(window).isNull())
+        return false;
+    const QRect outer = handle->frameGeometry();
+    const QScreen *screen = QGuiApplication::screenAt(outer.center());
+    if (!screen)
+        screen = window->screen();
+    return !screen || screen->availableGeometry().contains(outer);
+}
+
+// The frame the last check of a window went by.
+const char *const kCheckedFrame = "qs_checkedFrame";
+
+void check(QWidget *window, const QMargins &frame)
+{
+    window->setProperty(kCheckedFrame, QVariant::fromValue(frame));
+    fit(window, frame, true, true);
+}
+
+// Checks a window again when the window manager has framed it, or framed it otherwise than the
+// last check expected. The window system says so by moves and resizes, but not always: under
+// load the frame's extents can reach Qt after the last move, so the windows still waiting
+// for their frame are also looked at from a timer.
+class FrameWatch : public QObject
+{
+public:
+    using QObject::QObject;
+
+    void watch(QWidget *window)
+    {
+        if (!m_windows.contains(window))
+            m_windows.append(window);
+        m_ticksLeft = kTicks;
+        if (!m_timer.isActive())
+            m_timer.start(kInterval, this);
+    }
+
+    // Called on every move and resize of a top-level window.
+    static void recheck(QWidget *window)
+    {
+        const QMargins frame = frameOf(window);
+        if (frame.isNull())
+            return;
+        const QVariant checked = window->property(kCheckedFrame);
+        if (window->property(kFramePending).toBool()
+            || (checked.isValid() && checked.value<QMargins>() != frame)) {
+            lastSeenFrame() = frame;
+            check(window, frame);
+            // Done once the window system shows the frame inside the screen: until then a
+            // move may still be on its way, or one asked for may have been lost.
+            if (framedInside(window))
+                window->setProperty(kFramePending, QVariant());
+        }
+    }
+
+protected:
+    void timerEvent(QTimerEvent *event) override
+    {
+        if (event->timerId() != m_timer.timerId())
+            return QObject::timerEvent(event);
+        m_windows.removeIf([](const QPointer<QWidget> &window) {
+            if (!window || !window->isVisible() || !window->property(kFramePending).toBool())
+                return true;
+            recheck(window);
+            return !window->property(kFramePending).toBool();
+        });
+        if (m_windows.isEmpty() || --m_ticksLeft <= 0) {
+            m_windows.clear();
+            m_timer.stop();
+        }
+    }
+
+private:
+    static constexpr int kInterval = 50; // ms
+    static constexpr int kTicks = 200; // a window manager that frames nothing is given up
+    QList<QPointer<QWidget>> m_windows;
+    QBasicTimer m_timer;
+    int m_ticksLeft = 0;
+};
 
 class ScreenFit : public QObject
 {
 public:
-    using QObject::QObject;
+    explicit ScreenFit(QObject *parent)
+        : QObject(parent)
+        , m_frames(this)
+    {
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -140,9 +240,12 @@ protected:
             if (watched->isWidgetType() && !event->spontaneous()) {
                 auto *window = static_cast<QWidget *>(watched);
                 if (isOwnWindow(window)) {
+                    window->setProperty(kCheckedFrame, QVariant());
                     fit(window, expectedFrame(window), window->testAttribute(Qt::WA_Moved));
-                    if (isFramed(window) && frameOf(window).isNull())
+                    if (isFramed(window) && frameOf(window).isNull()) {
                         window->setProperty(kFramePending, true);
+                        m_frames.watch(window);
+                    }
                 }
             }
             break;
@@ -151,14 +254,8 @@ protected:
             // The window manager frames a window after it is mapped, and the frame may not be
             // the one expected: once it is known, the window is checked again.
             if (watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow()
-                && watched->property(kFramePending).toBool()) {
-                auto *window = static_cast<QWidget *>(watched);
-                if (const QMargins frame = frameOf(window); !frame.isNull()) {
-                    window->setProperty(kFramePending, QVariant());
-                    lastSeenFrame() = frame;
-                    fit(window, frame, true);
-                }
-            }
+                && isOwnWindow(static_cast<QWidget *>(watched)))
+                FrameWatch::recheck(static_cast<QWidget *>(watched));
             break;
         case QEvent::Hide:
             if (watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow())
@@ -169,6 +266,9 @@ protected:
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    FrameWatch m_frames;
 };
 
 } // namespace

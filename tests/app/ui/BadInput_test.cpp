@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -134,12 +135,12 @@ protected:
     }
 };
 
-TEST_F(BadInputTest, damagedOrHugeSettingsFile_startUpFinishesWithDefaultsAndKeepsItsBytes)
+TEST_F(BadInputTest, damagedSettingsFile_startUpFinishesWithDefaultsAndKeepsItsBytes)
 {
     QByteArray random = randomBytes(64 * 1024, 1);
     random[0] = 'x'; // no byte-order mark by chance
     QByteArray textLines;
-    for (int i = 0; textLines.size() < 10 * 1024 * 1024; ++i)
+    for (int i = 0; textLines.size() < 900 * 1024; ++i)
         textLines += "[section " + QByteArray::number(i) + "]\r\nclef=" + QByteArray(200, 'v')
             + "\r\n; commentaire\r\n";
     const struct
@@ -153,8 +154,8 @@ TEST_F(BadInputTest, damagedOrHugeSettingsFile_startUpFinishesWithDefaultsAndKee
         { "random bytes after a UTF-16 mark, odd length", "\xFF\xFE" + randomBytes(4097, 3),
             false },
         { "NUL bytes only", QByteArray(8192, '\0'), true },
-        { "10 MiB of other sections", textLines, true },
-        { "10 MiB in the LogFile value", "[ACME]\r\nLogFile=" + QByteArray(10 * 1024 * 1024, 'j'),
+        { "900 KiB of other sections", textLines, true },
+        { "900 KiB in the LogFile value", "[ACME]\r\nLogFile=" + QByteArray(900 * 1024, 'j'),
             false },
     };
     for (const auto &c : cases) {
@@ -185,6 +186,79 @@ TEST_F(BadInputTest, damagedOrHugeSettingsFile_startUpFinishesWithDefaultsAndKee
         EXPECT_EQ(again->config().LogFile, window->config().LogFile);
         EXPECT_EQ(readSettings(u"Options.ini"_s), written);
         EXPECT_TRUE(reportedErrors().isEmpty()) << reportedErrors().join(u'\n').toStdString();
+    }
+}
+
+// No settings file of a person reaches a mebibyte: a larger one (9 MB of short lines, a value
+// of 10 MiB, a sparse file of 512 MiB) is not read, which the user is told as for any file
+// that cannot be read, and nothing writes over it. One of exactly a mebibyte is read.
+TEST_F(BadInputTest, settingsFileAboveAMebibyte_notReadNorWrittenBack_userTold)
+{
+    QByteArray shortLines;
+    while (shortLines.size() < 9 * 1000 * 1000)
+        shortLines += "k=v\r\n";
+    shortLines += "[ACME]\r\nDontReplace=1\r\n";
+    QByteArray atTheBound = "[ACME]\r\nDontReplace=1\r\n;";
+    atTheBound += QByteArray(1024 * 1024 - atTheBound.size() - 2, 'c') + "\r\n";
+    const qint64 sparseSize = qint64(512) * 1024 * 1024;
+    const struct
+    {
+        const char *what;
+        QByteArray bytes;
+        qint64 size; // the file's size, beyond its bytes a hole
+        bool read;
+    } cases[] = {
+        { "9 MB of short lines, then the section", shortLines, shortLines.size(), false },
+        { "10 MiB in the LogFile value",
+            "[ACME]\r\nDontReplace=1\r\nLogFile=" + QByteArray(10 * 1024 * 1024, 'j') + "\r\n", -1,
+            false },
+        { "sparse, 512 MiB", "[ACME]\r\nDontReplace=1\r\n", sparseSize, false },
+        { "exactly a mebibyte", atTheBound, atTheBound.size(), true },
+    };
+    const QString options = settingsFile(u"Options.ini"_s);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        onlySettingsFile(u"Options.ini"_s, c.bytes);
+        const qint64 size = c.size < 0 ? c.bytes.size() : c.size;
+        {
+            QFile grown(options);
+            ASSERT_TRUE(grown.resize(size)); // ftruncate: what lies beyond the bytes is a hole
+        }
+        // The file's size and its first bytes, without reading 512 MiB.
+        const auto unchanged = [&] {
+            QFile file(options);
+            EXPECT_EQ(file.size(), size);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ(file.read(c.bytes.size()), c.bytes);
+        };
+
+        const auto window = openWindow();
+
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->config().DontReplace, c.read);
+        if (c.read) {
+            EXPECT_TRUE(reportedErrors().isEmpty()) << reportedErrors().join(u'\n').toStdString();
+            continue;
+        }
+        EXPECT_EQ(reportedErrors(), QStringList { u"Impossible d'écrire dans "_s + options });
+        reportedErrors().clear();
+        // The start-up ended there, as for any settings file it cannot read.
+        EXPECT_FALSE(QFileInfo::exists(settingsFile(u"RepSrc.txt"_s)));
+        unchanged();
+
+        onNextModalOf<QDialog>("the options dialog", [](QDialog *dialog) {
+            EXPECT_EQ(dialog->objectName(), u"frmOptions"_s);
+            if (auto *ok = dialog->findChild<QPushButton *>(u"bbtOk"_s))
+                ok->click();
+            else
+                dialog->close();
+        });
+        QTest::mouseClick(child<QPushButton>(*window, u"bbtOptions"_s), Qt::LeftButton);
+        EXPECT_EQ(reportedErrors(),
+            QStringList { u"Les réglages n'ont pas pu être lus au démarrage : le fichier \""_s
+                + options + u"\" n'est pas modifié."_s });
+        reportedErrors().clear();
+        unchanged();
     }
 }
 

@@ -25,6 +25,8 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace Qt::Literals::StringLiterals;
 using testsupport::reportedErrors;
 using uitest::kSettings;
@@ -869,6 +871,53 @@ TEST_F(MainWindowTest, listsNotReadAtStartUp_areNeverWrittenOver)
     }
     // The confirmed list is still there to use until the program ends.
     EXPECT_EQ(child<QComboBox>(*window, u"cbxRepDst"_s)->count(), 1);
+}
+
+// Start-up could not read the settings file (a FIFO stood in its place), so the record holds
+// the defaults: when the user's file is back, no use of the options dialog writes them over
+// it; a confirmed change says why it is not kept.
+TEST_F(MainWindowTest, settingsNotReadAtStartUp_areNeverWrittenOver)
+{
+    const QString options = settingsFile(u"Options.ini"_s);
+    makeDir(kSettings);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(options).constData(), 0600), 0);
+    reportedErrors().clear();
+    const auto window = openWindow();
+    EXPECT_EQ(reportedErrors(), QStringList { u"Impossible d'écrire dans "_s + options });
+    reportedErrors().clear();
+
+    const QByteArray users("[ACME]\r\nDontReplace=1\r\nAdaptatFiltre=0\r\n"
+                           "LogFile=/srv/journal.txt\r\n[Autre]\r\nx=1\r\n");
+    ASSERT_TRUE(QFile::remove(options));
+    writeSettings(u"Options.ini"_s, users);
+
+    const struct
+    {
+        const char *name;
+        const char *button;
+        QString error;
+    } cases[] = {
+        { "cancelled", "bbtCancel", {} },
+        { "confirmed", "bbtOk",
+            u"Les réglages n'ont pas pu être lus au démarrage : le fichier \""_s + options
+                + u"\" n'est pas modifié."_s },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        bool opened = false;
+        testsupport::onNextModal([&](QWidget *dialog) {
+            opened = dialog->objectName() == u"frmOptions"_s;
+            if (auto *button = dialog->findChild<QPushButton *>(QString::fromLatin1(c.button)))
+                button->click();
+            else
+                dialog->close();
+        });
+        QTest::mouseClick(child<QPushButton>(*window, u"bbtOptions"_s), Qt::LeftButton);
+        EXPECT_TRUE(opened);
+        EXPECT_EQ(reportedErrors(), c.error.isEmpty() ? QStringList() : QStringList { c.error });
+        reportedErrors().clear();
+        EXPECT_EQ(readSettings(u"Options.ini"_s), users);
+    }
 }
 
 } // namespace
