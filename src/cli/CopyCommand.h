@@ -12,6 +12,8 @@ enum ExitStatus {
     kExitSucceeded = 0, // no file failed
     kExitFailed = 1, // a copy failed ("Erreur" line), the run stopped or the log file failed
     kExitUsage = 2, // usage or settings error: nothing was copied
+    // A run stopped by SIGINT or SIGTERM exits with 128 + the signal's number (130, 143),
+    // as shells expect of a program ended by it.
 };
 
 struct CopyCommandLine
@@ -35,6 +37,8 @@ QString parseCopyCommandLine(const QStringList &arguments, CopyCommandLine &comm
 QString usageText();
 
 // The whole command: the log lines to outFd, messages to errFd. Returns the exit status.
+// While the run works, a first SIGINT or SIGTERM ends it after the file in progress, as the
+// window's stop button does; a second one ends the program at once.
 int runCopyCommand(const QStringList &arguments, int outFd, int errFd);
 
 } // namespace cli
