@@ -7,9 +7,11 @@
 #include "platform/Paths.h"
 #include "settings/Settings.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <stop_token>
@@ -186,6 +188,50 @@ int folderAsTheKernelWalksIt(const QString &typed, QString &full)
     return platform::fullPathName(base + u'/' + names.mid(last + 1).join(u'/'), full);
 }
 
+// The signal that asked the run to stop, or 0. Set by the handler, which may run on any
+// thread: a lock-free atomic is all it may touch.
+std::atomic<int> stopSignal = 0;
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void onStopSignal(int signal)
+{
+    if (stopSignal.exchange(signal) != 0) {
+        // The second one: as if there were no handler. The signal is blocked while its
+        // handler runs, and ends the program as soon as the handler returns.
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+}
+
+// SIGINT and SIGTERM ask the run to stop while it works; the dispositions before are
+// restored after it.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        stopSignal = 0;
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        // The copy in progress goes on where the signal found it.
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_int);
+        ::sigaction(SIGTERM, &action, &m_term);
+    }
+    ~StopSignals()
+    {
+        ::sigaction(SIGINT, &m_int, nullptr);
+        ::sigaction(SIGTERM, &m_term, nullptr);
+    }
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+private:
+    struct sigaction m_int = {};
+    struct sigaction m_term = {};
+};
+
 // An empty text when the path names an existing folder, else why not.
 QString checkFolder(const QString &typed, const QString &role, QString &full)
 {
@@ -296,7 +342,9 @@ QString usageText()
             "  1  au moins une copie a échoué (ligne « Erreur: »), les fichiers copiés n'ont\n"
             "     pas pu être écrits sur le support, le journal n'a pas pu être ajouté au\n"
             "     fichier journal, ou la sortie standard n'a pas pu être écrite\n"
-            "  2  erreur d'utilisation ou de réglages ; rien n'a été copié\n");
+            "  2  erreur d'utilisation ou de réglages ; rien n'a été copié\n"
+            "  130, 143  la copie a été arrêtée par SIGINT (Ctrl+C) ou SIGTERM, après le\n"
+            "     fichier en cours ; un second signal arrête le programme aussitôt\n");
 }
 
 int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
@@ -331,8 +379,12 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
 
     // Only the log file reads the lines again, and a dry run appends nothing to it.
     ConsoleLog log(outFd, !commandLine.dryRun && !config.LogFile.isEmpty());
+    // The run looks at the signals where the window's run processes its messages.
     CopyRun run(config, platform::includeTrailingDelimiter(source),
-        platform::includeTrailingDelimiter(destination), log, [] {});
+        platform::includeTrailingDelimiter(destination), log, [&run] {
+            if (stopSignal != 0)
+                run.requestStop();
+        });
     run.setDryRun(commandLine.dryRun);
     run.setVerify(commandLine.verify);
     // Before the exit, the copies are written out to the device (a stick may be pulled
@@ -342,6 +394,7 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
             run.flushDestination();
         log.flush();
     };
+    const StopSignals stopSignals;
     try {
         run.runFilters(commandLine.filters);
         flushCopies();
@@ -351,14 +404,19 @@ int runCopyCommand(const QStringList &arguments, int outFd, int errFd)
         sayError(errFd, QStringLiteral("la copie s'est arrêtée : ") + error.message());
         return withOutputChecked(log, errFd, kExitFailed);
     }
+    // Stopped, the run still appends its log, as in the window.
+    const int stoppedStatus = run.isStopped() ? 128 + stopSignal : kExitSucceeded;
     try {
         run.appendLogFile();
     } catch (const AppError &error) {
         sayError(errFd,
             QStringLiteral("impossible d'ajouter le journal au fichier ") + quoted(config.LogFile)
                 + QStringLiteral(" : ") + error.message());
-        return withOutputChecked(log, errFd, kExitFailed);
+        return withOutputChecked(
+            log, errFd, stoppedStatus != kExitSucceeded ? stoppedStatus : kExitFailed);
     }
+    if (stoppedStatus != kExitSucceeded)
+        return withOutputChecked(log, errFd, stoppedStatus);
     return withOutputChecked(log, errFd, run.tally().errors > 0 ? kExitFailed : kExitSucceeded);
 }
 

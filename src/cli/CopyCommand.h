@@ -14,6 +14,8 @@ enum ExitStatus {
     kExitFailed = 1, // a copy failed ("Erreur" line), the run stopped, the log file or
                      // standard output failed
     kExitUsage = 2, // usage or settings error: nothing was copied
+    // A run stopped by SIGINT or SIGTERM exits with 128 + the signal's number (130, 143),
+    // as shells expect of a program ended by it.
 };
 
 struct CopyCommandLine
@@ -38,6 +40,8 @@ QString parseCopyCommandLine(const QStringList &arguments, CopyCommandLine &comm
 QString usageText();
 
 // The whole command: the log lines to outFd, messages to errFd. Returns the exit status.
+// While the run works, a first SIGINT or SIGTERM ends it after the file in progress, as the
+// window's stop button does; a second one ends the program at once.
 int runCopyCommand(const QStringList &arguments, int outFd, int errFd);
 
 } // namespace cli

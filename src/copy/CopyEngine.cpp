@@ -38,6 +38,10 @@ constexpr qsizetype kNameMax = 255;
 // The log file and the saved log reach the disk in pieces of this size.
 constexpr std::size_t kWriteBuffer = 64 * 1024;
 
+// The entries a search passes over: the run never selects them.
+constexpr std::uint32_t kPassedOver
+    = platform::faHidden | platform::faSysFile | platform::faDirectory;
+
 QString tooLongText()
 {
     return QStringLiteral("Le chemin spécifié est trop long");
@@ -319,10 +323,35 @@ void CopyRun::runFilters(const QStringList &filterLines)
             m_sweeper.join();
     });
     const qsizetype count = filterLines.size();
-    for (qsizetype i = 0; i < count; ++i) {
+    for (qsizetype i = 0; i < count && !isStopped(); ++i) {
         if (perFilter(filterLines.at(i)) && m_pump)
             m_pump();
     }
+    if (isStopped())
+        addLog(QStringLiteral("Copie arrêtée par l'utilisateur."));
+}
+
+qint64 CopyRun::countSelected(const QStringList &filterLines) const
+{
+    qint64 selected = 0;
+    const qsizetype count = filterLines.size();
+    for (qsizetype i = 0; i < count && !isStopped(); ++i) {
+        const QString filter = platform::trimText(filterLines.at(i));
+        if (filter.isEmpty())
+            continue;
+        const QString adapted = AdaptFilter(filter, m_config.AdaptatFiltre);
+        platform::FileSearch search;
+        platform::FindData entry;
+        if (!adapted.contains(u'/') && search.findFirst(m_repSrc + adapted, entry)) {
+            do {
+                if ((entry.attributes & kPassedOver) == 0)
+                    ++selected;
+            } while (search.findNext(entry));
+        }
+        if (m_pump)
+            m_pump();
+    }
+    return selected;
 }
 
 bool CopyRun::perFilter(const QString &line)
@@ -344,12 +373,10 @@ bool CopyRun::perFilter(const QString &line)
     platform::FindData entry;
     if (!search.findFirst(m_repSrc + adapted, entry))
         return true;
-    constexpr std::uint32_t kPassedOver
-        = platform::faHidden | platform::faSysFile | platform::faDirectory;
     do {
         if ((entry.attributes & kPassedOver) == 0)
             perFile(entry.name);
-    } while (search.findNext(entry));
+    } while (!isStopped() && search.findNext(entry));
     search.close();
     return true;
 }
@@ -415,17 +442,22 @@ void CopyRun::perFile(const QString &name)
 {
     const QString source = m_repSrc + name;
     const QString target = m_repDst + name;
+    ++m_tally.visited;
 
     if (m_config.DontReplace) {
         if (targetExists(name, target)) {
             addLog(u"Le fichier \"" + target + u"\" existe déjà.");
             ++m_tally.skipped;
-            return;
+        } else {
+            addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
+            if (m_dryRun)
+                m_dryRunCopies.insert(name);
+            copyOne(source, target, false);
         }
-        addLog(u"Copie du fichier \"" + source + u"\" vers \"" + target + u'"');
-        if (m_dryRun)
-            m_dryRunCopies.insert(name);
-        copyOne(source, target, false);
+        // A filter may select many thousand files: the window stays responsive, and can
+        // be stopped, in this branch as in the other.
+        if (m_pump)
+            m_pump();
         return;
     }
 

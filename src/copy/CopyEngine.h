@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -35,6 +36,7 @@ struct CopyTally
     qint64 skipped = 0; // files left alone because the target was there
     qint64 errors = 0;
     qint64 bytes = 0; // bytes of the copies that succeeded
+    qint64 visited = 0; // selected files handled, whatever became of them
 };
 
 // Where the run's log lines go, in order (the copy window's list).
@@ -75,8 +77,18 @@ public:
     // The filter loop: the per-filter step for every line (their number taken once), then
     // the pump after every non-empty one. Errors other than copy errors leave it. A run
     // that copies into the destination also removes, silently, the temporaries that dead
-    // runs left there.
+    // runs left there. A stop ends it after the file in progress, with a last line that
+    // says so.
     void runFilters(const QStringList &filterLines);
+
+    // The number of files runFilters will visit, from the same searches, as the folder is
+    // now; logs and copies nothing. The pump runs after every non-empty line, and a stop
+    // ends the count.
+    qint64 countSelected(const QStringList &filterLines) const;
+
+    // Asks the run to end after the file in progress (from the pump, or any thread).
+    void requestStop() { m_stop.store(true, std::memory_order_relaxed); }
+    bool isStopped() const { return m_stop.load(std::memory_order_relaxed); }
 
     // A dry run logs what it would do with the files found now and copies nothing.
     void setDryRun(bool dryRun) { m_dryRun = dryRun; }
@@ -96,7 +108,7 @@ public:
     bool perFilter(const QString &line);
 
     // One selected file, in the branch DontReplace chooses. Copy errors are logged here;
-    // the replace branch runs the pump after the file.
+    // both branches run the pump after the file.
     void perFile(const QString &name);
 
     // A log line, with the timestamp prefix when WithTimestamp is set. Control characters
@@ -134,6 +146,7 @@ private:
     // The names a dry run would have copied, so that a file selected again reads as in a run.
     QSet<QString> m_dryRunCopies;
     bool m_verify = false;
+    std::atomic<bool> m_stop = false;
     CopyTally m_tally;
     std::jthread m_sweeper;
 };

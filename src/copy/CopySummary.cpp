@@ -27,10 +27,34 @@ QString summaryText(const CopyTally &tally)
         + u"   Erreurs : " + grouped(tally.errors);
 }
 
+QString summaryText(const CopyTally &tally, qint64 remaining)
+{
+    if (remaining < 0)
+        return summaryText(tally);
+    return summaryText(tally) + u"   Temps restant : " + durationText(remaining);
+}
+
+qint64 remainingTime(qint64 visited, qint64 total, qint64 elapsed)
+{
+    constexpr qint64 kFirstFiles = 10;
+    constexpr qint64 kFirstMilliseconds = 2000;
+    if (visited < kFirstFiles || elapsed < kFirstMilliseconds || visited >= total)
+        return -1;
+    return qint64(double(elapsed) * double(total - visited) / double(visited));
+}
+
 QString finalSummaryText(const CopyTally &tally, qint64 milliseconds)
 {
     return summaryText(tally) + u"   Total : " + byteCountText(tally.bytes) + u" en "
         + durationText(milliseconds);
+}
+
+QString notificationText(const CopyTally &tally)
+{
+    if (tally.errors == 0)
+        return summaryText(tally);
+    return u"Erreurs : " + grouped(tally.errors) + u"   Copiés : " + grouped(tally.copied)
+        + u"   Ignorés : " + grouped(tally.skipped);
 }
 
 QString byteCountText(qint64 bytes)

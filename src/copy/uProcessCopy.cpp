@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/Icons.h"
+#include "platform/gui/Notification.h"
 #include "platform/gui/Reported.h"
 #include "platform/gui/WindowKeys.h"
 #include "settings/Settings.h"
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QShowEvent>
@@ -27,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -74,12 +77,16 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
     Panel1->setObjectName(QStringLiteral("Panel1"));
     bbtSave = makeButton(platform::themeIcon("document-save", QStyle::SP_DialogSaveButton),
         QStringLiteral("Sauver le log"), QStringLiteral("bbtSave"), Panel1);
+    bbtStop = makeButton(platform::themeIcon("process-stop", QStyle::SP_BrowserStop),
+        QStringLiteral("&Arrêter"), QStringLiteral("bbtStop"), Panel1);
+    bbtStop->setEnabled(false);
     bbtClose = makeButton(platform::themeIcon("window-close", QStyle::SP_DialogCloseButton),
         QStringLiteral("&Fermer"), QStringLiteral("bbtClose"), Panel1);
     auto *buttons = new QHBoxLayout(Panel1);
     buttons->setContentsMargins(4, 4, 4, 4);
     buttons->addWidget(bbtSave);
     buttons->addStretch();
+    buttons->addWidget(bbtStop);
     buttons->addWidget(bbtClose);
 
     Panel2 = new QWidget(this);
@@ -96,6 +103,11 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
     lbxLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_log->setItemSize(QFontMetrics(font).horizontalAdvance(u'M'), 14);
     lbxLog->setModel(m_log);
+    pgbCopy = new QProgressBar(Panel2);
+    pgbCopy->setObjectName(QStringLiteral("pgbCopy"));
+    pgbCopy->setRange(0, 1); // a range of 0 to 0 would show a busy bar
+    pgbCopy->setValue(0);
+    pgbCopy->setFormat(QStringLiteral("%p\u00A0%"));
     // The outcome at a glance, however long the log: one line under the list.
     lblSummary = new QLabel(Panel2);
     lblSummary->setObjectName(QStringLiteral("lblSummary"));
@@ -108,6 +120,7 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
     auto *list = new QVBoxLayout(Panel2);
     list->setContentsMargins(4, 4, 4, 4);
     list->addWidget(lbxLog);
+    list->addWidget(pgbCopy);
     list->addWidget(lblSummary);
     updateSummary(false);
 
@@ -116,7 +129,8 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
     layout->setSpacing(0);
     layout->addWidget(Panel2, 1);
     layout->addWidget(Panel1);
-    setTabOrder(bbtSave, bbtClose);
+    setTabOrder(bbtSave, bbtStop);
+    setTabOrder(bbtStop, bbtClose);
     setTabOrder(bbtClose, lbxLog);
 
     tmrCopy = new QTimer(this);
@@ -139,6 +153,7 @@ TfrmCopy::TfrmCopy(const tyConfig &config, QWidget *parent)
 
     platform::connectReported(tmrCopy, &QTimer::timeout, this, [this] { tmrCopyTimer(); });
     platform::connectReported(bbtSave, &QPushButton::clicked, this, [this] { bbtSaveClick(); });
+    platform::connectReported(bbtStop, &QPushButton::clicked, this, [this] { bbtStopClick(); });
     platform::connectReported(bbtClose, &QPushButton::clicked, this, [this] { bbtCloseClick(); });
 }
 
@@ -185,10 +200,23 @@ void TfrmCopy::updateSummary(bool final)
 {
     if (m_run)
         m_tally = m_run->tally();
-    const QString text
-        = final ? finalSummaryText(m_tally, m_runTime.elapsed()) : summaryText(m_tally);
+    QString text;
+    if (final) {
+        text = finalSummaryText(m_tally, m_runTime.elapsed());
+    } else {
+        const qint64 remaining
+            = m_toVisit >= 0 ? remainingTime(m_tally.visited, m_toVisit, m_copyTime.elapsed()) : -1;
+        text = summaryText(m_tally, remaining);
+    }
     lblSummary->setText(text);
     lblSummary->setAccessibleName(text);
+
+    if (m_toVisit < 0)
+        return;
+    // Files that appear meanwhile make the run longer than counted.
+    const qint64 length = std::clamp<qint64>(std::max(m_toVisit, m_tally.visited), 1, INT_MAX);
+    pgbCopy->setMaximum(int(length));
+    pgbCopy->setValue(m_finished ? int(length) : int(std::min(m_tally.visited, length)));
 }
 
 void TfrmCopy::showNextError()
@@ -229,6 +257,7 @@ void TfrmCopy::tmrCopyTimer()
     m_started = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     bbtClose->setEnabled(false);
+    bbtStop->setEnabled(true);
 
     CopyRun run(m_config, FRepSrc, FRepDst, *m_log, [this] { pump(); });
     m_run = &run;
@@ -240,18 +269,52 @@ void TfrmCopy::tmrCopyTimer()
             m_log->publish();
             updateSummary(true);
             m_run = nullptr;
+            bbtStop->setEnabled(false);
             bbtClose->setEnabled(true);
             QApplication::restoreOverrideCursor();
         });
-        if (FFilter)
+        if (FFilter) {
+            // The progress bar's length, known before the first copy.
+            m_toVisit = run.countSelected(*FFilter);
+            m_copyTime.start();
+            updateSummary(false);
             run.runFilters(*FFilter);
-        // The end message promises copies that are on the device, even a stick pulled
-        // right after it.
+            // Files that vanished since the count leave nothing to wait for: the bar ends
+            // full, but not after a stop or an error.
+            if (!run.isStopped()) {
+                m_finished = true;
+                m_toVisit = run.tally().visited;
+            }
+        }
+        // The end message, and the stop message, promise copies that are on the device, even
+        // a stick pulled right after it.
         run.flushDestination();
     }
     run.appendLogFile();
-    platform::inform(this, QStringLiteral("La copie des fichiers est terminée."));
+    announceEnd(run.isStopped());
     bbtClose->setFocus();
+}
+
+void TfrmCopy::announceEnd(bool stopped)
+{
+    // Behind other windows, the end of a long run would go unnoticed.
+    const auto took = std::chrono::nanoseconds(m_runTime.nsecsElapsed());
+    if (took > m_notifyAfter && !isActiveWindow()) {
+        platform::notifyDesktop(
+            stopped ? QStringLiteral("Copie arrêtée") : QStringLiteral("Copie terminée"),
+            notificationText(m_tally));
+    }
+    platform::inform(this,
+        stopped ? QStringLiteral("La copie des fichiers a été arrêtée.")
+                : QStringLiteral("La copie des fichiers est terminée."));
+}
+
+void TfrmCopy::bbtStopClick()
+{
+    if (!m_run)
+        return;
+    m_run->requestStop();
+    bbtStop->setEnabled(false);
 }
 
 void TfrmCopy::bbtSaveClick()

@@ -14,12 +14,19 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
+#include <spawn.h>
+#include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 using testsupport::readBytes;
 
@@ -668,6 +675,114 @@ TEST_F(CopyCommandTest, doubleDash_endsTheOptions)
             QStringLiteral("Copie du fichier \"{src}/-x.txt\" vers \"{dst}/-x.txt\""),
             QStringLiteral("Filtre: \"--verify\"  (\"--verify\")"),
             QStringLiteral("Copie du fichier \"{src}/--verify\" vers \"{dst}/--verify\"") }));
+}
+
+// Whether sig is still pending for the whole process pid (not yet handled).
+bool signalPending(pid_t pid, int sig)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("ShdPnd:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+    }
+    return false;
+}
+
+// The run is held on a full pipe (standard output not read) while the signals come: the first
+// ends it after the file in progress, as the window's stop button does; a second one ends the
+// program at once.
+TEST_F(CopyCommandTest, stopSignal_endsTheRunAfterTheFileInProgress_aSecondOneAtOnce)
+{
+    constexpr int kFiles = 2000;
+    for (int i = 0; i < kFiles; ++i)
+        writeFile(QStringLiteral("src/un-nom-de-fichier-assez-long-%1.txt")
+                      .arg(i, 4, 10, QLatin1Char('0')),
+            QByteArray::number(i));
+    const QString logFile = file(QStringLiteral("journal.log"));
+    const QString settingsFile
+        = settings(kPlain + "LogFile=" + QFile::encodeName(logFile) + "\r\n");
+    const struct
+    {
+        int sig;
+        int count;
+    } cases[] = { { SIGINT, 1 }, { SIGTERM, 1 }, { SIGINT, 2 } };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.sig) + " x" + std::to_string(c.count));
+        QDir(dst).removeRecursively();
+        QDir().mkpath(dst);
+        QFile::remove(logFile);
+
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        ASSERT_GT(::fcntl(out[1], F_SETPIPE_SZ, 4096), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        const QByteArray program = QS_COPY_PROGRAM;
+        const QByteArray settingsArg = QFile::encodeName(settingsFile);
+        const QByteArray srcArg = QFile::encodeName(src);
+        const QByteArray dstArg = QFile::encodeName(dst);
+        char *argv[] = { const_cast<char *>(program.constData()), const_cast<char *>("--settings"),
+            const_cast<char *>(settingsArg.constData()), const_cast<char *>(srcArg.constData()),
+            const_cast<char *>(dstArg.constData()), const_cast<char *>("*"), nullptr };
+        pid_t pid = 0;
+        ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+
+        // A full pipe: the run is under way and cannot end before the pipe is read.
+        int queued = 0;
+        for (int tries = 0; tries < 2000 && queued < 4096; ++tries) {
+            ::usleep(5000);
+            ASSERT_EQ(::ioctl(out[0], FIONREAD, &queued), 0);
+        }
+        ASSERT_GE(queued, 4096);
+        for (int i = 0; i < c.count; ++i) {
+            ASSERT_EQ(::kill(pid, c.sig), 0);
+            // One signal handled before the next, which would otherwise merge with it.
+            for (int tries = 0; tries < 1000 && signalPending(pid, c.sig); ++tries)
+                ::usleep(5000);
+        }
+        QByteArray printed;
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            ASSERT_GT(n, 0);
+            printed.append(buffer, n);
+        }
+        ::close(out[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+
+        if (c.count == 2) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << status;
+            EXPECT_FALSE(QFile::exists(logFile));
+            continue;
+        }
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.sig);
+        QStringList lines = QString::fromUtf8(printed).split(u'\n');
+        ASSERT_TRUE(lines.last().isEmpty());
+        lines.removeLast();
+        EXPECT_EQ(lines.last(), QStringLiteral("Copie arrêtée par l'utilisateur."));
+        // Every file whose copy began is there whole, and nothing else.
+        QStringList copied;
+        for (const QString &line : lines) {
+            if (line.startsWith(u"Copie du fichier"))
+                copied << QFileInfo(line.section(u'"', 3, 3)).fileName();
+        }
+        EXPECT_GE(copied.size(), 1);
+        EXPECT_LT(copied.size(), kFiles);
+        EXPECT_EQ(entries(dst), copied);
+        for (const QString &name : copied)
+            EXPECT_EQ(readBytes(dst + u'/' + name), readBytes(src + u'/' + name));
+        // The log reaches the log file as at the end of a run.
+        QByteArray expected;
+        for (const QString &line : lines)
+            expected += line.toLatin1() + "\r\n"; // Windows-1252 here
+        EXPECT_EQ(readBytes(logFile), expected);
+    }
 }
 
 TEST_F(CopyCommandTest, helpAndVersion_printInFrenchAndExitWith0)

@@ -173,8 +173,8 @@ TEST_F(CopyEngineTest, filterLines_blankOnesSkipped_othersTrimmedWidenedAndPumpe
         filterLine(QStringLiteral("nulle-part*.*"), QStringLiteral("nulle-part")),
     };
     EXPECT_EQ(log, expected);
-    // Don't-replace branch: the pump runs after each non-empty filter line only.
-    EXPECT_EQ(pumps, 2);
+    // After each of the two files, and after each non-empty filter line.
+    EXPECT_EQ(pumps, 4);
 }
 
 TEST_F(CopyEngineTest, emptyFilterList_logsNothing)
@@ -194,8 +194,10 @@ TEST_F(CopyEngineTest, perFileStep_logsEachBranchWordForWord)
         bool copied;
         int pumps;
     } cases[] = {
-        { "don't replace, new target", true, false, true, 1 },
-        { "don't replace, existing target", true, true, false, 1 },
+        // Both branches pump after the file, a file left alone included, and after the
+        // filter line.
+        { "don't replace, new target", true, false, true, 2 },
+        { "don't replace, existing target", true, true, false, 2 },
         { "replace, new target", false, false, true, 2 },
         { "replace, existing target", false, true, true, 2 },
     };
@@ -245,6 +247,81 @@ TEST_F(CopyEngineTest, fileMatchedByTwoFilters_isHandledOnceForEach)
         (QList<QString> { filterLine(QStringLiteral("*.txt"), QStringLiteral("*.txt")),
             copyLine(source, target), filterLine(QStringLiteral("a*"), QStringLiteral("a*")),
             replaceLine(target), copyLine(source, target) }));
+}
+
+TEST_F(CopyEngineTest, stop_endsTheRunOnceTheFileInProgressIsCopied_inEitherBranch)
+{
+    for (const char *name : { "a.txt", "b.txt", "c.txt", "d.doc" })
+        inSrc(QString::fromLatin1(name), QByteArray("content of ") + name);
+    const QString stopped = QStringLiteral("Copie arrêtée par l'utilisateur.");
+    const QStringList filters = { QStringLiteral("*.txt"), QStringLiteral("*.doc") };
+    for (const bool dontReplace : { false, true }) {
+        SCOPED_TRACE(dontReplace ? "don't replace" : "replace");
+        QDir(dst).removeRecursively();
+        QDir().mkpath(dst);
+        config.DontReplace = dontReplace;
+
+        // Asked for while b.txt is about to be copied.
+        HookedLog log;
+        CopyRun copy(config, src, dst, log, {});
+        log.onLine = [&](const QString &line) {
+            if (line == copyLine(src + u"b.txt", dst + u"b.txt"))
+                copy.requestStop();
+        };
+        copy.runFilters(filters);
+
+        EXPECT_TRUE(copy.isStopped());
+        EXPECT_EQ(log.lines,
+            (QList<QString> { filterLine(QStringLiteral("*.txt")),
+                copyLine(src + u"a.txt", dst + u"a.txt"), copyLine(src + u"b.txt", dst + u"b.txt"),
+                stopped }));
+        // b.txt whole, and nothing else: no later file, no temporary.
+        EXPECT_EQ(QDir(dst).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            (QStringList { QStringLiteral("a.txt"), QStringLiteral("b.txt") }));
+        EXPECT_EQ(readFile(QStringLiteral("dst/b.txt")), "content of b.txt");
+        EXPECT_EQ(copy.tally().copied, 2);
+    }
+
+    // Asked for before the first file (while the window counts them): the line alone.
+    LogLines log;
+    CopyRun copy(config, src, dst, log, {});
+    copy.requestStop();
+    copy.runFilters(filters);
+    EXPECT_EQ(log.lines, QList<QString> { stopped });
+}
+
+TEST_F(CopyEngineTest, countSelected_isWhatTheRunThenVisits_andLogsNothing)
+{
+    for (const char *name : { "a.txt", "abc.txt", "B.TXT", "c.doc", ".hidden.txt", "sub/in.txt" })
+        inSrc(QString::fromLatin1(name));
+    makeDir(QStringLiteral("src/dir.txt"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src + u"pipe.txt").constData(), 0644), 0);
+    // abc.txt is selected by two filters; the line with a folder part selects nothing.
+    const QStringList filters = { QStringLiteral("*.txt"), QStringLiteral(" "),
+        QStringLiteral("a*"), QStringLiteral("sub/*"), QStringLiteral("rien*") };
+
+    for (const bool dontReplace : { false, true }) {
+        SCOPED_TRACE(dontReplace ? "don't replace" : "replace");
+        QDir(dst).removeRecursively();
+        QDir().mkpath(dst);
+        config.DontReplace = dontReplace;
+        LogLines log;
+        pumps = 0;
+        CopyRun copy(config, src, dst, log, [this] { ++pumps; });
+        const qint64 counted = copy.countSelected(filters);
+        EXPECT_EQ(counted, 5);
+        EXPECT_TRUE(log.lines.isEmpty());
+        EXPECT_TRUE(QDir(dst).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        // After each non-empty line, as in the run.
+        EXPECT_EQ(pumps, 4);
+
+        copy.runFilters(filters);
+        EXPECT_EQ(copy.tally().visited, counted);
+    }
+
+    LogLines log;
+    CopyRun missing(config, src + u"absent/", dst, log, {});
+    EXPECT_EQ(missing.countSelected(filters), 0);
 }
 
 TEST_F(CopyEngineTest, missingDestination_logsErrorForEveryFileAndGoesOn)

@@ -201,4 +201,35 @@ TEST(CopySummary, countsBytesAndDurationsReadAsFrenchWritesThem)
         EXPECT_EQ(durationText(c.milliseconds), QString::fromUtf16(c.text)) << c.milliseconds;
 }
 
+TEST(CopySummary, timeLeft_atThePaceSoFar_onceThereIsOne)
+{
+    const struct
+    {
+        qint64 visited;
+        qint64 total;
+        qint64 elapsed;
+        qint64 remaining;
+    } cases[] = {
+        { 100, 400, 5000, 15000 }, { 10, 11, 2000, 200 },
+        { 9, 100, 60000, -1 }, // too few files to tell
+        { 500, 1000, 1999, -1 }, // too soon
+        { 400, 400, 9000, -1 }, // nothing left
+        { 410, 400, 9000, -1 }, // files that appeared after the count
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(remainingTime(c.visited, c.total, c.elapsed), c.remaining)
+            << c.visited << " of " << c.total << " in " << c.elapsed << " ms";
+    }
+
+    const QChar nbsp(0x00A0);
+    EXPECT_EQ(summaryText({ 1200, 3, 0, 0 }, 125000),
+        u"Copiés : 1" + nbsp + u"200   Ignorés : 3   Erreurs : 0   Temps restant : 2 min 05 s");
+    EXPECT_EQ(summaryText({ 1, 2, 3, 0 }, -1), summaryText({ 1, 2, 3, 0 }));
+
+    // A notification's counts: the errors first when there are any.
+    EXPECT_EQ(notificationText({ 9998, 1, 0, 0 }), summaryText({ 9998, 1, 0, 0 }));
+    EXPECT_EQ(notificationText({ 9998, 1, 2, 0 }),
+        u"Erreurs : 2   Copiés : 9" + nbsp + u"998   Ignorés : 1");
+}
+
 } // namespace

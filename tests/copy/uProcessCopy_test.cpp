@@ -8,13 +8,17 @@
 #include "support/Modal.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -26,12 +30,15 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 using testsupport::readBytes;
 
 namespace {
 
 const QString kEndMessage = QStringLiteral("La copie des fichiers est terminée.");
+const QString kStopMessage = QStringLiteral("La copie des fichiers a été arrêtée.");
+const QString kStopLine = QStringLiteral("Copie arrêtée par l'utilisateur.");
 
 // Ends a test that went wrong instead of leaving a modal window open for ever: past the
 // deadline, every modal widget is closed in turn.
@@ -193,8 +200,8 @@ TEST_F(ProcessCopyTest, whileRunning_closingIsRefused_andTheLogCanBeSaved)
     onCopyWindow([&](TfrmCopy *form) {
         everyPass([&, this, form] {
             QPushButton *close = button(form, "bbtClose");
-            if (close->isEnabled())
-                return false; // not running yet
+            if (close->isEnabled() || form->log().size() == 0)
+                return false; // not copying yet
             // A pump point inside the run.
             cursorBusy = QApplication::overrideCursor()
                 && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
@@ -246,8 +253,9 @@ struct ShownCounts
 
 ShownCounts countsIn(const QString &summary)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        "^Copiés : (\\d+)   Ignorés : (\\d+)   Erreurs : (\\d+)(   Total : .* en .* s)?$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^Copiés : (\\d+)   Ignorés : (\\d+)   Erreurs : (\\d+)"
+                       "(   Total : .* en .* s|   Temps restant : .* s)?$"));
     const QRegularExpressionMatch match = pattern.match(QString(summary).remove(QChar(0x00A0)));
     if (!match.hasMatch())
         return {};
@@ -380,6 +388,164 @@ TEST_F(ProcessCopyTest, summary_doubleClickSelectsEachErrorInTurn)
         << summary.toStdString();
     EXPECT_EQ(selected, (QList<int> { 3, lastRow, 3 }));
     EXPECT_EQ(inView, (QList<bool> { true, true, true }));
+}
+
+// The copy lines among the rows, as the targets they name.
+QStringList copiedTargets(const QStringList &rows)
+{
+    static const QRegularExpression copy(QStringLiteral("^Copie du fichier \".*\" vers \"(.*)\"$"));
+    QStringList targets;
+    for (const QString &row : rows) {
+        if (const QRegularExpressionMatch match = copy.match(row); match.hasMatch())
+            targets << match.captured(1);
+    }
+    return targets;
+}
+
+TEST_F(ProcessCopyTest, stopButton_besideFermer_disabledOutsideTheRun)
+{
+    TfrmCopy form(config);
+    QPushButton *stop = button(&form, "bbtStop");
+    ASSERT_NE(stop, nullptr);
+    EXPECT_EQ(stop->text(), QStringLiteral("&Arrêter"));
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_FALSE(stop->autoDefault());
+    // Left of "&Fermer" in the row of buttons, and between it and "Sauver le log" for Tab.
+    QWidget *panel = form.findChild<QWidget *>(QStringLiteral("Panel1"));
+    auto *row = qobject_cast<QBoxLayout *>(panel->layout());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->indexOf(stop) + 1, row->indexOf(button(&form, "bbtClose")));
+    EXPECT_EQ(button(&form, "bbtSave")->nextInFocusChain(), stop);
+    EXPECT_EQ(stop->nextInFocusChain(), button(&form, "bbtClose"));
+}
+
+// Pressed while the run works, in either branch: the file in progress is copied whole, no
+// later one is touched, the log ends with the stop line and reaches the log file, and the
+// stop is announced instead of the end.
+TEST_F(ProcessCopyTest, stopButton_endsTheRunAfterTheFileInProgress_inEitherBranch)
+{
+    constexpr int kFiles = 300;
+    for (int i = 0; i < kFiles; ++i)
+        writeFile(QStringLiteral("src/f%1.txt").arg(i, 3, 10, QLatin1Char('0')),
+            QByteArray(4096, char('a' + i % 26)));
+    const QStringList filters = { QStringLiteral("*.txt"), QStringLiteral("f1*") };
+
+    for (const bool dontReplace : { false, true }) {
+        SCOPED_TRACE(dontReplace ? "don't replace" : "replace");
+        QDir(dst).removeRecursively();
+        QDir().mkpath(dst);
+        config.DontReplace = dontReplace;
+        config.LogFile = file(QStringLiteral("journal.log"));
+        QFile::remove(config.LogFile);
+
+        bool enabledWhileRunning = false;
+        bool enabledAfter = true;
+        bool barLeftShort = false;
+        bool focusOnClose = false;
+        QString seen;
+        QStringList rows;
+        onCopyWindow([&](TfrmCopy *form) {
+            everyPass([&, form] {
+                QPushButton *stop = button(form, "bbtStop");
+                if (button(form, "bbtClose")->isEnabled() || form->log().size() < 3)
+                    return false; // copying the second file at least
+                enabledWhileRunning = stop->isEnabled();
+                QTest::mouseClick(stop, Qt::LeftButton);
+                testsupport::answerNextModal(QStringLiteral("OK"), &seen);
+                everyPass([&, form] {
+                    if (seen.isEmpty() || QApplication::activeModalWidget() != form)
+                        return false;
+                    enabledAfter = button(form, "bbtStop")->isEnabled();
+                    auto *bar = form->findChild<QProgressBar *>(QStringLiteral("pgbCopy"));
+                    barLeftShort = bar->value() < bar->maximum();
+                    focusOnClose = form->focusWidget() == button(form, "bbtClose");
+                    rows = rowsOf(form);
+                    QTest::mouseClick(button(form, "bbtClose"), Qt::LeftButton);
+                    return true;
+                });
+                return true;
+            });
+        });
+
+        RunCopy(src, dst, filters, config);
+
+        EXPECT_TRUE(enabledWhileRunning);
+        EXPECT_FALSE(enabledAfter);
+        EXPECT_TRUE(barLeftShort);
+        EXPECT_TRUE(focusOnClose);
+        EXPECT_EQ(seen, kStopMessage);
+        ASSERT_FALSE(rows.isEmpty());
+        EXPECT_EQ(rows.last(), kStopLine);
+        // Stopped early, not at the end of a filter.
+        const QStringList targets = copiedTargets(rows);
+        EXPECT_GE(targets.size(), 2);
+        EXPECT_LT(targets.size(), kFiles / 2);
+        QStringList expected;
+        for (const QString &target : targets) {
+            expected << QFileInfo(target).fileName();
+            EXPECT_EQ(readBytes(target), readBytes(src + u'/' + QFileInfo(target).fileName()));
+        }
+        EXPECT_EQ(
+            QDir(dst).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), expected);
+        QByteArray lines;
+        for (const QString &row : rows)
+            lines += row.toLatin1() + "\r\n";
+        EXPECT_EQ(readBytes(config.LogFile), lines);
+        EXPECT_TRUE(testsupport::reportedErrors().isEmpty());
+    }
+}
+
+// Its length is the number of files the run visits (a file selected by two filters twice,
+// no hidden file or folder), known before the first copy; its value follows the log, and the
+// bar is full at the end.
+TEST_F(ProcessCopyTest, progressBar_underTheLog_countsTheFilesBeforeTheFirstCopy)
+{
+    for (int i = 0; i < 30; ++i)
+        writeFile(QStringLiteral("src/f%1.txt").arg(i, 2, 10, QLatin1Char('0')), "x");
+    writeFile(QStringLiteral("src/.cache.txt"), "h");
+    writeFile(QStringLiteral("src/notes.doc"), "d");
+    writeFile(QStringLiteral("src/dir.txt/inner.txt"), "i");
+    const QStringList filters = { QStringLiteral("*.txt"), QStringLiteral("f0*") };
+    constexpr int kVisits = 30 + 10;
+
+    QList<std::tuple<int, int, int>> duringRun; // maximum, value, copy lines shown
+    int maximumAtEnd = -1;
+    int valueAtEnd = -1;
+    bool underTheLog = false;
+    onCopyWindow([&](TfrmCopy *form) {
+        auto *bar = form->findChild<QProgressBar *>(QStringLiteral("pgbCopy"));
+        ASSERT_NE(bar, nullptr);
+        auto *list = form->findChild<QListView *>(QStringLiteral("lbxLog"));
+        underTheLog = bar->parentWidget() == list->parentWidget()
+            && bar->geometry().top() >= list->geometry().bottom()
+            && bar->geometry().left() == list->geometry().left();
+        everyPass([&, form, bar] {
+            if (button(form, "bbtClose")->isEnabled())
+                return !duringRun.isEmpty();
+            const QStringList rows = rowsOf(form);
+            if (!rows.isEmpty())
+                duringRun.append({ bar->maximum(), bar->value(), int(copiedTargets(rows).size()) });
+            return false;
+        });
+        testsupport::onNextModal([&, form, bar](QWidget *modal) {
+            maximumAtEnd = bar->maximum();
+            valueAtEnd = bar->value();
+            modal->close();
+            QTimer::singleShot(0, form, [form] { form->close(); });
+        });
+    });
+
+    RunCopy(src, dst, filters, config);
+
+    EXPECT_TRUE(underTheLog);
+    ASSERT_FALSE(duringRun.isEmpty());
+    for (const auto &[maximum, value, copied] : duringRun) {
+        EXPECT_EQ(maximum, kVisits);
+        EXPECT_EQ(value, copied);
+    }
+    EXPECT_LT(std::get<1>(duringRun.front()), kVisits);
+    EXPECT_EQ(maximumAtEnd, kVisits);
+    EXPECT_EQ(valueAtEnd, kVisits);
 }
 
 TEST_F(ProcessCopyTest, logFileIsAFolder_reportsTheErrorWithoutEndMessage)

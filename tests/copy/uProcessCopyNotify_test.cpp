@@ -1,0 +1,308 @@
+// The end of a long run behind other windows, told on the desktop: against a private session
+// bus (a dbus-daemon started here) and a notification service of the test's own on it.
+#include "copy/LogModel.h"
+#include "copy/uProcessCopy.h"
+#include "settings/Settings.h"
+#include "support/Fixtures.h"
+#include "support/Modal.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDialog>
+#include <QDir>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kService = u"org.freedesktop.Notifications"_s;
+const QString kPath = u"/org/freedesktop/Notifications"_s;
+
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call
+    {
+        QString appName;
+        uint replacesId;
+        QString appIcon;
+        QString summary;
+        QString body;
+        QStringList actions;
+        QVariantMap hints;
+        int expireTimeout;
+    };
+    QList<Call> calls;
+    bool answers = true; // a stuck service takes the call and never answers
+
+public Q_SLOTS:
+    uint Notify(const QString &appName, uint replacesId, const QString &appIcon,
+        const QString &summary, const QString &body, const QStringList &actions,
+        const QVariantMap &hints, int expireTimeout, const QDBusMessage &message)
+    {
+        calls.append(
+            { appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout });
+        if (!answers)
+            message.setDelayedReply(true);
+        return uint(calls.size());
+    }
+
+    QStringList GetCapabilities() { return { u"body"_s }; }
+};
+
+class CopyNotifyTest : public testsupport::TempDirTest
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
+        if (daemon.isEmpty())
+            return;
+        // The bus's address holds the folder's path, which may not hold a blank.
+        const QString base = QDir::tempPath().contains(u' ') ? u"/tmp"_s : QDir::tempPath();
+        s_configDir = new QTemporaryDir(base + u"/bus-XXXXXX"_s);
+        // The session bus's rules without its service folders, so that no real notification
+        // service installed here is started for the test.
+        const QString config = s_configDir->filePath(u"bus.conf"_s);
+        testsupport::writeBytes(config,
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig>\n"
+            "  <type>session</type>\n"
+            "  <listen>unix:tmpdir="
+                + QFile::encodeName(s_configDir->path())
+                + "</listen>\n"
+                  "  <auth>EXTERNAL</auth>\n"
+                  "  <policy context=\"default\">\n"
+                  "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                  "    <allow eavesdrop=\"true\"/>\n"
+                  "    <allow own=\"*\"/>\n"
+                  "  </policy>\n"
+                  "</busconfig>\n");
+        s_daemon = new QProcess;
+        s_daemon->start(
+            daemon, { u"--config-file="_s + config, u"--nofork"_s, u"--print-address=1"_s });
+        if (!s_daemon->waitForStarted(5000))
+            return;
+        QByteArray address;
+        while (!address.contains('\n') && s_daemon->waitForReadyRead(5000))
+            address += s_daemon->readAllStandardOutput();
+        s_address = QString::fromUtf8(address.trimmed());
+        // Read by the program's first use of the session bus, which comes after this.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
+    }
+
+    static void TearDownTestSuite()
+    {
+        if (s_daemon) {
+            s_daemon->kill();
+            s_daemon->waitForFinished(5000);
+            delete s_daemon;
+            s_daemon = nullptr;
+        }
+        delete s_configDir;
+        s_configDir = nullptr;
+    }
+
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        if (s_address.isEmpty())
+            GTEST_SKIP() << "dbus-daemon could not be started";
+        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
+            << QDBusConnection::sessionBus().lastError().message().toStdString();
+        config.DontReplace = false;
+        config.AdaptatFiltre = 0;
+        config.WithTimestamp = false;
+    }
+
+    static inline QTemporaryDir *s_configDir = nullptr;
+    static inline QProcess *s_daemon = nullptr;
+    static inline QString s_address;
+
+    tyConfig config;
+};
+
+// The service on a connection of its own, as the desktop's would be.
+class ServiceOnTheBus
+{
+public:
+    explicit ServiceOnTheBus(const QString &address)
+        : m_connection(QDBusConnection::connectToBus(address, u"fake-notifications"_s))
+    {
+        m_registered = m_connection.registerObject(kPath, &service, QDBusConnection::ExportAllSlots)
+            && m_connection.registerService(kService);
+    }
+    ~ServiceOnTheBus()
+    {
+        m_connection.unregisterService(kService);
+        m_connection.unregisterObject(kPath);
+        QDBusConnection::disconnectFromBus(u"fake-notifications"_s);
+    }
+    bool registered() const { return m_registered; }
+
+    FakeNotifications service;
+
+private:
+    QDBusConnection m_connection;
+    bool m_registered = false;
+};
+
+TEST_F(CopyNotifyTest, endOfALongRunBehindOtherWindows_isNotifiedOnce_withTheSummaryCounts)
+{
+    const struct
+    {
+        const char *name;
+        bool service;
+        bool answers;
+        bool windowActive;
+        std::chrono::milliseconds after;
+        bool stop;
+        bool error;
+        const char *summary; // none expected when null
+    } cases[] = {
+        { "behind another window", true, true, false, 0ms, false, false, "Copie terminée" },
+        { "with an error", true, true, false, 0ms, false, true, "Copie terminée" },
+        { "stopped", true, true, false, 0ms, true, false, "Copie arrêtée" },
+        { "the active window", true, true, true, 0ms, false, false, nullptr },
+        { "shorter than the threshold", true, true, false, 1h, false, false, nullptr },
+        { "a service that never answers", true, false, false, 0ms, false, false, "Copie terminée" },
+        { "no notification service", false, true, false, 0ms, false, false, nullptr },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString run = QString::fromLatin1(c.name).replace(u' ', u'-');
+        const QString src = makeDir(run + u"/src"_s);
+        const QString dst = makeDir(run + u"/dst"_s);
+        for (int i = 0; i < 5; ++i)
+            writeFile(run + u"/src/f%1.txt"_s.arg(i), "0123456789");
+        if (c.error) {
+            writeFile(run + u"/src/e.txt"_s, "x");
+            makeDir(run + u"/dst/e.txt"_s);
+        }
+        std::unique_ptr<ServiceOnTheBus> bus;
+        if (c.service) {
+            bus = std::make_unique<ServiceOnTheBus>(s_address);
+            ASSERT_TRUE(bus->registered());
+            bus->service.answers = c.answers;
+        }
+        const QStringList filters = { u"*.txt"_s };
+
+        TfrmCopy form(config);
+        form.FRepSrc = src + u'/';
+        form.FRepDst = dst + u'/';
+        form.FFilter = &filters;
+        form.setNotifyAfter(c.after);
+
+        // At every pump point from the first file on, up to the last one, the window that
+        // is to be active at the end is made so: a window manager may hand the activation
+        // back to the copy window meanwhile.
+        QPointer<QWidget> wanted = &form;
+        if (!c.windowActive) {
+            wanted = new QWidget(&form, Qt::Window);
+            wanted->setObjectName(u"other"_s);
+            wanted->resize(200, 100);
+        }
+        bool placed = true;
+        bool armed = false;
+        QString seen;
+        QTimer step;
+        step.setInterval(0);
+        QObject::connect(&step, &QTimer::timeout, &form, [&] {
+            if (form.findChild<QPushButton *>(u"bbtClose"_s)->isEnabled() || form.log().size() < 2)
+                return;
+            if (QApplication::activeWindow() != wanted) {
+                wanted->show();
+                wanted->activateWindow();
+                placed = placed
+                    && QTest::qWaitFor([&] { return QApplication::activeWindow() == wanted; });
+            }
+            if (armed)
+                return;
+            armed = true;
+            if (c.stop)
+                QTest::mouseClick(form.findChild<QPushButton *>(u"bbtStop"_s), Qt::LeftButton);
+            testsupport::onNextModal([&](QWidget *box) {
+                seen = testsupport::dialogText(box);
+                for (QAbstractButton *button : box->findChildren<QAbstractButton *>()) {
+                    if (button->text() == u"OK"_s)
+                        button->click();
+                }
+                QTimer::singleShot(0, &form, [&form] { form.close(); });
+            });
+        });
+        step.start();
+        // A run gone wrong ends the test instead of leaving the window open for ever.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        watchdog.setInterval(15000);
+        QObject::connect(&watchdog, &QTimer::timeout, &form, [&] {
+            ADD_FAILURE() << "the run did not end";
+            while (QWidget *modal = QApplication::activeModalWidget()) {
+                if (auto *dialog = qobject_cast<QDialog *>(modal))
+                    dialog->done(QDialog::Rejected);
+                else
+                    modal->close();
+                if (modal == &form)
+                    break;
+            }
+        });
+        watchdog.start();
+
+        form.exec();
+
+        EXPECT_TRUE(armed);
+        EXPECT_TRUE(placed);
+        // The end is announced in the window in every case, the service stuck or missing.
+        EXPECT_EQ(seen,
+            c.stop ? u"La copie des fichiers a été arrêtée."_s
+                   : u"La copie des fichiers est terminée."_s);
+        EXPECT_TRUE(testsupport::reportedErrors().isEmpty());
+        if (!bus)
+            continue;
+        if (c.summary) {
+            // QTRY_* would leave the test without a failure of its own.
+            ASSERT_TRUE(QTest::qWaitFor([&] { return bus->service.calls.size() == 1; }));
+            const FakeNotifications::Call &call = bus->service.calls.first();
+            EXPECT_EQ(call.appName, u"Quill Sift"_s);
+            EXPECT_EQ(call.appIcon, u"quillsift"_s);
+            EXPECT_EQ(call.replacesId, 0u);
+            EXPECT_EQ(call.summary, QString::fromUtf8(c.summary));
+            const QString counts = c.stop ? u"Copiés : 1   Ignorés : 0   Erreurs : 0"_s
+                : c.error                 ? u"Erreurs : 1   Copiés : 5   Ignorés : 0"_s
+                                          : u"Copiés : 5   Ignorés : 0   Erreurs : 0"_s;
+            EXPECT_EQ(call.body, counts);
+            EXPECT_TRUE(call.actions.isEmpty());
+            EXPECT_EQ(call.expireTimeout, -1);
+        }
+        // A call made after the run reaches the service after any notification of the run.
+        QDBusPendingCall after = QDBusConnection::sessionBus().asyncCall(
+            QDBusMessage::createMethodCall(kService, kPath, kService, u"GetCapabilities"_s));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return after.isFinished(); }));
+        EXPECT_EQ(bus->service.calls.size(), c.summary ? 1 : 0);
+    }
+}
+
+} // namespace
+
+#include "uProcessCopyNotify_test.moc"
