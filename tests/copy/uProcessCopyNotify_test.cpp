@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 #include "support/Fixtures.h"
 #include "support/Modal.h"
+#include "support/SessionBus.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,12 +13,8 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDialog>
-#include <QDir>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QVariantMap>
@@ -75,60 +72,26 @@ class CopyNotifyTest : public testsupport::TempDirTest
 protected:
     static void SetUpTestSuite()
     {
-        const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
-        if (daemon.isEmpty())
+        if (!testsupport::PrivateSessionBus::daemonInstalled())
             return;
-        // The bus's address holds the folder's path, which may not hold a blank.
-        const QString base = QDir::tempPath().contains(u' ') ? u"/tmp"_s : QDir::tempPath();
-        s_configDir = new QTemporaryDir(base + u"/bus-XXXXXX"_s);
-        // The session bus's rules without its service folders, so that no real notification
-        // service installed here is started for the test.
-        const QString config = s_configDir->filePath(u"bus.conf"_s);
-        testsupport::writeBytes(config,
-            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig>\n"
-            "  <type>session</type>\n"
-            "  <listen>unix:tmpdir="
-                + QFile::encodeName(s_configDir->path())
-                + "</listen>\n"
-                  "  <auth>EXTERNAL</auth>\n"
-                  "  <policy context=\"default\">\n"
-                  "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                  "    <allow eavesdrop=\"true\"/>\n"
-                  "    <allow own=\"*\"/>\n"
-                  "  </policy>\n"
-                  "</busconfig>\n");
-        s_daemon = new QProcess;
-        s_daemon->start(
-            daemon, { u"--config-file="_s + config, u"--nofork"_s, u"--print-address=1"_s });
-        if (!s_daemon->waitForStarted(5000))
-            return;
-        QByteArray address;
-        while (!address.contains('\n') && s_daemon->waitForReadyRead(5000))
-            address += s_daemon->readAllStandardOutput();
-        s_address = QString::fromUtf8(address.trimmed());
-        // Read by the program's first use of the session bus, which comes after this.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
+        s_bus = new testsupport::PrivateSessionBus;
+        if (s_bus->start())
+            // Read by the program's first use of the session bus, which comes after this.
+            qputenv("DBUS_SESSION_BUS_ADDRESS", s_bus->address().toUtf8());
     }
 
     static void TearDownTestSuite()
     {
-        if (s_daemon) {
-            s_daemon->kill();
-            s_daemon->waitForFinished(5000);
-            delete s_daemon;
-            s_daemon = nullptr;
-        }
-        delete s_configDir;
-        s_configDir = nullptr;
+        delete s_bus;
+        s_bus = nullptr;
     }
 
     void SetUp() override
     {
         TempDirTest::SetUp();
-        if (s_address.isEmpty())
-            GTEST_SKIP() << "dbus-daemon could not be started";
+        if (!s_bus)
+            GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus)";
+        ASSERT_FALSE(s_bus->address().isEmpty()) << s_bus->error().toStdString();
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
             << QDBusConnection::sessionBus().lastError().message().toStdString();
         config.DontReplace = false;
@@ -136,9 +99,7 @@ protected:
         config.WithTimestamp = false;
     }
 
-    static inline QTemporaryDir *s_configDir = nullptr;
-    static inline QProcess *s_daemon = nullptr;
-    static inline QString s_address;
+    static inline testsupport::PrivateSessionBus *s_bus = nullptr;
 
     tyConfig config;
 };
@@ -202,7 +163,7 @@ TEST_F(CopyNotifyTest, endOfALongRunBehindOtherWindows_isNotifiedOnce_withTheSum
         }
         std::unique_ptr<ServiceOnTheBus> bus;
         if (c.service) {
-            bus = std::make_unique<ServiceOnTheBus>(s_address);
+            bus = std::make_unique<ServiceOnTheBus>(s_bus->address());
             ASSERT_TRUE(bus->registered());
             bus->service.answers = c.answers;
         }
