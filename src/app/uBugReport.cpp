@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/PosixIo.h"
 #include "platform/gui/Application.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/gui/WindowKeys.h"
 #include "settings/Settings.h"
 
@@ -184,6 +185,7 @@ void showReport(QWidget *parent, const QString &record, const QString &file, boo
             .arg(file),
         &dialog);
     where->setObjectName(u"lblReportFile"_s);
+    where->setTextFormat(Qt::PlainText);
     where->setWordWrap(true);
     layout->addWidget(where);
     auto *text = new QPlainTextEdit(record, &dialog);
@@ -263,7 +265,9 @@ void showReportDialog(Dialog kind, const QString &message, const QString &record
     const QString &file, bool written, QWidget *parent)
 {
     const bool error = kind == Dialog::Error;
-    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, u"Quill Sift"_s,
+    // The message comes from outside (a folder's name, a server's answer): plain text.
+    platform::MessageBox box(error ? QMessageBox::Critical : QMessageBox::Information,
+        u"Quill Sift"_s,
         (error ? u"An error occurred in the application.\n\n"_s
                : u"Quill Sift ended unexpectedly the last time it ran.\n\n"_s)
             + message,

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMap>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -296,11 +297,13 @@ TEST_F(BugReportTest, uncaughtError_isAppendedToTheReportAndShownUntilContinue)
     QString text;
     QStringList buttons;
     QString defaultButton;
+    Qt::TextFormat format = Qt::AutoText;
     testsupport::onNextModal([&](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         ASSERT_NE(box, nullptr);
         caption = box->windowTitle();
         text = box->text();
+        format = box->textFormat();
         for (QAbstractButton *button : box->buttons())
             buttons.append(button->text());
         defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
@@ -317,6 +320,8 @@ TEST_F(BugReportTest, uncaughtError_isAppendedToTheReportAndShownUntilContinue)
         QStringList({ u"&Send bug report"_s, u"Close application"_s, u"Continue"_s, u"Restart"_s,
             u"Show bug report"_s }));
     EXPECT_EQ(defaultButton, u"Continue"_s);
+    // A message from outside (a folder named "<b>…") is shown as it is, not as markup.
+    EXPECT_EQ(format, Qt::PlainText);
 
     testsupport::answerNextModal(u"Continue"_s);
     raiseThroughEventLoop(u"second"_s);
@@ -337,9 +342,12 @@ TEST_F(BugReportTest, showBugReport_showsTheWrittenRecordReadOnly_thenBackToTheD
     QString shown;
     bool readOnly = false;
     int errorDialogs = 0;
+    Qt::TextFormat whereFormat = Qt::AutoText;
     testsupport::onNextModal([&](QWidget *box) {
         ++errorDialogs;
         testsupport::onNextModal([&](QWidget *viewer) {
+            if (auto *where = viewer->findChild<QLabel *>(u"lblReportFile"_s))
+                whereFormat = where->textFormat();
             auto *text = viewer->findChild<QPlainTextEdit *>();
             ASSERT_NE(text, nullptr);
             shown = text->toPlainText();
@@ -355,6 +363,7 @@ TEST_F(BugReportTest, showBugReport_showsTheWrittenRecordReadOnly_thenBackToTheD
     raiseThroughEventLoop(u"shown error"_s);
 
     EXPECT_EQ(errorDialogs, 2);
+    EXPECT_EQ(whereFormat, Qt::PlainText) << "the report file's path is shown as it is";
     EXPECT_TRUE(readOnly);
     EXPECT_EQ(shown, QString::fromUtf8(testsupport::readBytes(reportFile())));
     EXPECT_TRUE(recordPattern(u"shown error"_s).match(shown).hasMatch()) << shown.toStdString();
