@@ -139,10 +139,10 @@ long long nanoseconds(const timespec &t)
 }
 
 // Deterministic content that differs from file to file and from place to place.
-QByteArray pattern(qsizetype size, char seed)
+QByteArray pattern(qsizetype size, char salt)
 {
     QByteArray bytes(size, Qt::Uninitialized);
-    quint32 x = 2463534242u + static_cast<quint8>(seed);
+    quint32 x = 2463534242u + static_cast<quint8>(salt);
     for (qsizetype i = 0; i < size; ++i) {
         x ^= x << 13;
         x ^= x >> 17;
