@@ -5,7 +5,7 @@
 #include "settings/Settings.h"
 #include "support/Fixtures.h"
 #include "support/Modal.h"
-#include "support/SessionBus.h"
+#include "support/SessionBusTest.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -67,39 +67,18 @@ public Q_SLOTS:
     QStringList GetCapabilities() { return { u"body"_s }; }
 };
 
-class CopyNotifyTest : public testsupport::TempDirTest
+class CopyNotifyTest : public testsupport::SessionBusTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!testsupport::PrivateSessionBus::daemonInstalled())
-            return;
-        s_bus = new testsupport::PrivateSessionBus;
-        if (s_bus->start())
-            // Read by the program's first use of the session bus, which comes after this.
-            qputenv("DBUS_SESSION_BUS_ADDRESS", s_bus->address().toUtf8());
-    }
-
-    static void TearDownTestSuite()
-    {
-        delete s_bus;
-        s_bus = nullptr;
-    }
-
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        if (!s_bus)
-            GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus)";
-        ASSERT_FALSE(s_bus->address().isEmpty()) << s_bus->error().toStdString();
-        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
-            << QDBusConnection::sessionBus().lastError().message().toStdString();
+        SessionBusTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         config.DontReplace = false;
         config.AdaptatFiltre = 0;
         config.WithTimestamp = false;
     }
-
-    static inline testsupport::PrivateSessionBus *s_bus = nullptr;
 
     tyConfig config;
 };
@@ -163,7 +142,7 @@ TEST_F(CopyNotifyTest, endOfALongRunBehindOtherWindows_isNotifiedOnce_withTheSum
         }
         std::unique_ptr<ServiceOnTheBus> bus;
         if (c.service) {
-            bus = std::make_unique<ServiceOnTheBus>(s_bus->address());
+            bus = std::make_unique<ServiceOnTheBus>(busAddress());
             ASSERT_TRUE(bus->registered());
             bus->service.answers = c.answers;
         }

@@ -2,7 +2,7 @@
 // org.freedesktop.FileManager1 service registered on it by the test itself.
 #include "options/uOptions.h"
 #include "support/Fixtures.h"
-#include "support/SessionBus.h"
+#include "support/SessionBusTest.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -57,33 +57,14 @@ public Q_SLOTS:
     void open(const QUrl &url) { urls.append(url); }
 };
 
-class FileManagerTest : public TempDirTest
+class FileManagerTest : public testsupport::SessionBusTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!PrivateSessionBus::daemonInstalled())
-            return;
-        s_bus = new PrivateSessionBus;
-        if (s_bus->start())
-            // Read by the program's first use of the session bus, which comes after this.
-            qputenv("DBUS_SESSION_BUS_ADDRESS", s_bus->address().toUtf8());
-    }
-
-    static void TearDownTestSuite()
-    {
-        delete s_bus;
-        s_bus = nullptr;
-    }
-
     void SetUp() override
     {
-        TempDirTest::SetUp();
-        if (!s_bus)
-            GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus)";
-        ASSERT_FALSE(s_bus->address().isEmpty()) << s_bus->error().toStdString();
-        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
-            << QDBusConnection::sessionBus().lastError().message().toStdString();
+        SessionBusTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "open");
         m_fichConfig = writeFile(QStringLiteral("Mes réglages #1/Options.ini"), "[ACME]\r\n");
     }
@@ -97,7 +78,7 @@ protected:
     // Registers the fake on a connection of its own, as another program's would.
     void registerFileManager()
     {
-        m_service = QDBusConnection::connectToBus(s_bus->address(), QStringLiteral("fake-fm"));
+        m_service = QDBusConnection::connectToBus(busAddress(), QStringLiteral("fake-fm"));
         ASSERT_TRUE(m_service.isConnected()) << m_service.lastError().message().toStdString();
         ASSERT_TRUE(m_service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"),
             &m_fake, QDBusConnection::ExportAllSlots));
@@ -128,8 +109,6 @@ protected:
         ASSERT_TRUE(repConfig->isVisible());
         QTest::mouseClick(repConfig, Qt::LeftButton);
     }
-
-    static inline PrivateSessionBus *s_bus = nullptr;
 
     QString m_fichConfig;
     OpenedUrls m_opened;
